@@ -1,0 +1,21 @@
+#pragma once
+// Failure reporting of the agent: one "ERROR:" line on standard output and
+// the failure log "last-error.log" in the user's local application data.
+
+#include <filesystem>
+#include <optional>
+
+#include "common/update_error.h"
+
+namespace tessaryndle::agent {
+
+// Writes "ERROR:{text}\n" to standard output and flushes it, then replaces
+// {local app data}/com.tessaryndle.qm4-link/Updater/last-error.log with the
+// text alone (UTF-8, no newline). Never fails: every step that cannot be done
+// is skipped.
+void report_failure(const UpdateError& error);
+
+// The failure log's path, when the local application data folder is known.
+[[nodiscard]] std::optional<std::filesystem::path> failure_log_path();
+
+}  // namespace tessaryndle::agent

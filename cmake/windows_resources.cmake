@@ -1,0 +1,2 @@
+# Application manifest, icon and version resource of both programs (Windows
+# only).

@@ -1,0 +1,54 @@
+#pragma once
+// The current-version manifest "current.json": which build of the
+// application is active and which one was active before. Written only by the
+// agent, read by the agent and the launcher.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/update_error.h"
+
+namespace tessaryndle {
+
+inline constexpr std::uint32_t CURRENT_VERSION_SCHEMA = 1;
+
+struct CurrentVersion {
+    std::uint32_t schema = CURRENT_VERSION_SCHEMA;
+    std::string version;
+    // Relative to the installation directory, e.g. versions\2.4.0\tessaryndle-app.exe.
+    std::filesystem::path executable;
+    std::optional<std::filesystem::path> previous_executable;
+};
+
+// Whether a manifest path is safe: relative, plain name components only
+// (both "\" and "/" separate), no "." first and no ".." anywhere, and a last
+// component whose extension is exactly "exe".
+[[nodiscard]] bool check_executable_path(const std::filesystem::path& path);
+
+// The manifest's exact text: two-space pretty-printed JSON with the members
+// in declaration order, `previous_executable` left out when absent, no
+// newline at the end, paths in the platform's native form. Fails with
+// Serialization "path contains invalid UTF-8 characters" when a path is not
+// valid Unicode.
+[[nodiscard]] Result<std::string> serialize_current_version(const CurrentVersion& manifest);
+
+// A path string read from a manifest as a platform path. Both "\" and "/"
+// separate components in a manifest; where the platform separator is "/",
+// backslashes become "/" so that a manifest written on Windows names the same
+// files. Elsewhere the text is kept as it is.
+[[nodiscard]] std::filesystem::path manifest_path_from_text(std::string_view text);
+
+// Replaces the manifest at `path` atomically: the text goes to the sibling
+// "current.json.new", is flushed, then renamed over `path`. Readers see the
+// old complete manifest or the new one, never a partial file. On failure the
+// old manifest is unchanged; the temporary file may remain.
+[[nodiscard]] Result<void> write_current_version(const std::filesystem::path& path, const CurrentVersion& manifest);
+
+// Reads a manifest with the agent's rules: the schema value and the previous
+// executable are not checked; an unsafe executable is refused.
+[[nodiscard]] Result<CurrentVersion> read_current_version(const std::filesystem::path& path);
+
+}  // namespace tessaryndle

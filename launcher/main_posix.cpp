@@ -1,0 +1,3 @@
+#include "launcher/launcher.h"
+
+int main() { return tessaryndle::launcher::run_launcher(); }

@@ -1,0 +1,90 @@
+#pragma once
+// File-system operations of both programs. On Windows they are the Win32
+// calls themselves (libstdc++'s filesystem code does not see reparse tags);
+// elsewhere the POSIX equivalents, a symbolic link counting as a
+// name-surrogate reparse point.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "common/update_error.h"
+
+namespace tessaryndle::platform {
+
+template <class T>
+using OsResult = std::expected<T, OsError>;
+
+struct FileInfo {
+    bool directory = false;
+    bool reparse_point = false;
+    // The reparse tag has the name-surrogate bit 0x20000000 (symbolic links
+    // and junctions); always set together with reparse_point.
+    bool name_surrogate = false;
+    std::uint64_t size = 0;
+
+    // Not a directory, not a symbolic link or junction.
+    [[nodiscard]] bool regular() const { return !directory && !(reparse_point && name_surrogate); }
+};
+
+// The entry's own metadata; a final link is not followed (Windows:
+// FILE_FLAG_OPEN_REPARSE_POINT; elsewhere lstat).
+[[nodiscard]] OsResult<FileInfo> file_info_no_follow(const std::filesystem::path& path);
+// The metadata of what the path finally names, following links.
+[[nodiscard]] OsResult<FileInfo> file_info_follow(const std::filesystem::path& path);
+
+// The whole content of a file, no size limit.
+[[nodiscard]] OsResult<std::string> read_whole_file(const std::filesystem::path& path);
+
+// Creates the directory and any missing parents; an existing directory is
+// success.
+[[nodiscard]] OsResult<void> create_directories(const std::filesystem::path& path);
+
+// A file opened for writing, closed exactly once on every path out.
+class OutputFile {
+public:
+    // Creates or truncates, sharing read, write and delete with other openers.
+    [[nodiscard]] static OsResult<OutputFile> create_truncate(const std::filesystem::path& path);
+    // Creates only when nothing exists under the name yet.
+    [[nodiscard]] static OsResult<OutputFile> create_new(const std::filesystem::path& path);
+
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    // Writes every byte, retrying interrupted and partial writes.
+    [[nodiscard]] OsResult<void> write_all(std::string_view bytes);
+    // Flushes the file to stable storage (FlushFileBuffers / fsync).
+    [[nodiscard]] OsResult<void> flush();
+    void close();
+
+private:
+    explicit OutputFile(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_;
+};
+
+// Creates or truncates the file and writes `bytes` as its whole content.
+[[nodiscard]] OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_view bytes);
+
+// The platform's ordinary replacing rename: MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING, and when that is refused with access denied, a
+// POSIX-semantics rename through an open handle
+// (SetFileInformationByHandle(FileRenameInfoEx)). Elsewhere rename(2)
+// followed by an fsync of the target's directory.
+[[nodiscard]] OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: the
+// rename is on disk before the call returns. Elsewhere rename(2) and an fsync
+// of the target's directory.
+[[nodiscard]] OsResult<void> rename_replace_write_through(const std::filesystem::path& from,
+                                                          const std::filesystem::path& to);
+
+// Copies one file over another (CopyFileExW; elsewhere a plain copy of the
+// bytes and permission bits).
+[[nodiscard]] OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+}  // namespace tessaryndle::platform

@@ -1,0 +1,158 @@
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "platform/files.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+OsError errno_error() { return OsError::from_code(errno); }
+
+FileInfo info_from_stat(const struct stat& st) {
+    FileInfo info;
+    info.directory = S_ISDIR(st.st_mode);
+    info.reparse_point = S_ISLNK(st.st_mode);
+    info.name_surrogate = S_ISLNK(st.st_mode);
+    info.size = static_cast<std::uint64_t>(st.st_size);
+    return info;
+}
+
+int open_retrying(const char* path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+OsResult<void> sync_parent(const std::filesystem::path& path) {
+    std::filesystem::path parent = path.parent_path();
+    if (parent.empty()) parent = ".";
+    const int fd = open_retrying(parent.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0) return std::unexpected(errno_error());
+    const int rc = ::fsync(fd);
+    const OsError error = errno_error();
+    ::close(fd);
+    if (rc != 0) return std::unexpected(error);
+    return {};
+}
+
+}  // namespace
+
+OsResult<FileInfo> file_info_no_follow(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+    return info_from_stat(st);
+}
+
+OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+    return info_from_stat(st);
+}
+
+OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
+    const int fd = open_retrying(path.c_str(), O_RDONLY, 0);
+    if (fd < 0) return std::unexpected(errno_error());
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const OsError error = errno_error();
+            ::close(fd);
+            return std::unexpected(error);
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return content;
+}
+
+OsResult<void> create_directories(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec) return std::unexpected(OsError::from_code(ec.value()));
+    return {};
+}
+
+OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
+    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return std::unexpected(errno_error());
+    return OutputFile(fd);
+}
+
+OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
+    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) return std::unexpected(errno_error());
+    return OutputFile(fd);
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+OutputFile::~OutputFile() { close(); }
+
+void OutputFile::close() {
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_));
+        handle_ = -1;
+    }
+}
+
+OsResult<void> OutputFile::write_all(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::unexpected(errno_error());
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+OsResult<void> OutputFile::flush() {
+    if (::fsync(static_cast<int>(handle_)) != 0) return std::unexpected(errno_error());
+    return {};
+}
+
+OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
+    auto file = OutputFile::create_truncate(path);
+    if (!file) return std::unexpected(file.error());
+    return file->write_all(bytes);
+}
+
+OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(errno_error());
+    // Make the new directory entry durable; the rename itself has happened.
+    (void)sync_parent(to);
+    return {};
+}
+
+OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(errno_error());
+    return sync_parent(to);
+}
+
+OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code ec;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) return std::unexpected(OsError::from_code(ec.value()));
+    return {};
+}
+
+}  // namespace tessaryndle::platform

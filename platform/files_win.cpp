@@ -1,0 +1,199 @@
+#include <windows.h>
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win_handle.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
+
+OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
+
+OsResult<FileInfo> info_from_handle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION basic{};
+    if (!GetFileInformationByHandle(handle, &basic)) return std::unexpected(last_error());
+    FileInfo info;
+    info.directory = (basic.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.reparse_point = (basic.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (info.reparse_point) {
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+            info.name_surrogate = (tag.ReparseTag & NAME_SURROGATE_BIT) != 0;
+        }
+    }
+    info.size = (static_cast<std::uint64_t>(basic.nFileSizeHigh) << 32) | basic.nFileSizeLow;
+    return info;
+}
+
+OsResult<FileInfo> query(const std::filesystem::path& path, DWORD extra_flags) {
+    // Metadata only: no read or write access is asked for, so files held open
+    // by others can still be examined.
+    UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
+    if (!handle.valid()) return std::unexpected(last_error());
+    return info_from_handle(handle.get());
+}
+
+HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// FILE_RENAME_INFO with the Windows 10 flags member (FileRenameInfoEx); the
+// mingw headers only know the older layout.
+struct RenameInfoEx {
+    DWORD Flags;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+};
+constexpr DWORD RENAME_REPLACE_IF_EXISTS = 0x00000001;
+constexpr DWORD RENAME_POSIX_SEMANTICS = 0x00000002;
+constexpr int FILE_RENAME_INFO_EX_CLASS = 22;  // FileRenameInfoEx
+
+OsResult<void> posix_rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+    UniqueHandle handle(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return std::unexpected(last_error());
+    const std::wstring& target = to.native();
+    const std::size_t bytes = offsetof(RenameInfoEx, FileName) + (target.size() + 1) * sizeof(WCHAR);
+    std::vector<unsigned char> buffer(bytes, 0);
+    auto* info = reinterpret_cast<RenameInfoEx*>(buffer.data());
+    info->Flags = RENAME_REPLACE_IF_EXISTS | RENAME_POSIX_SEMANTICS;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(WCHAR));
+    std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
+    if (!SetFileInformationByHandle(handle.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(FILE_RENAME_INFO_EX_CLASS),
+                                    info, static_cast<DWORD>(bytes))) {
+        return std::unexpected(last_error());
+    }
+    return {};
+}
+
+}  // namespace
+
+OsResult<FileInfo> file_info_no_follow(const std::filesystem::path& path) {
+    return query(path, FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) { return query(path, 0); }
+
+OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
+    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.valid()) return std::unexpected(last_error());
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handle.get(), buffer, sizeof buffer, &read, nullptr)) return std::unexpected(last_error());
+        if (read == 0) break;
+        content.append(buffer, read);
+    }
+    return content;
+}
+
+OsResult<void> create_directories(const std::filesystem::path& path) {
+    if (path.empty()) return {};
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {};
+        return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
+    }
+    const std::filesystem::path parent = path.parent_path();
+    if (!parent.empty() && parent != path) {
+        if (auto made = create_directories(parent); !made) return made;
+    }
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS) {
+            const DWORD again = GetFileAttributesW(path.c_str());
+            if (again != INVALID_FILE_ATTRIBUTES && (again & FILE_ATTRIBUTE_DIRECTORY)) return {};
+        }
+        return std::unexpected(OsError::from_code(error));
+    }
+    return {};
+}
+
+OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error());
+    return OutputFile(reinterpret_cast<std::intptr_t>(handle));
+}
+
+OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error());
+    return OutputFile(reinterpret_cast<std::intptr_t>(handle));
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+OutputFile::~OutputFile() { close(); }
+
+void OutputFile::close() {
+    if (handle_ != -1) {
+        CloseHandle(to_handle(handle_));
+        handle_ = -1;
+    }
+}
+
+OsResult<void> OutputFile::write_all(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(to_handle(handle_), bytes.data(), chunk, &written, nullptr)) {
+            return std::unexpected(last_error());
+        }
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+OsResult<void> OutputFile::flush() {
+    if (!FlushFileBuffers(to_handle(handle_))) return std::unexpected(last_error());
+    return {};
+}
+
+OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
+    auto file = OutputFile::create_truncate(path);
+    if (!file) return std::unexpected(file.error());
+    return file->write_all(bytes);
+}
+
+OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) return std::unexpected(OsError::from_code(error));
+    // A target that is open without delete sharing, or read-only, refuses the
+    // classic rename; POSIX semantics replace the name all the same.
+    if (auto renamed = posix_rename(from, to); renamed) return {};
+    return std::unexpected(OsError::from_code(error));
+}
+
+OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return std::unexpected(last_error());
+    }
+    return {};
+}
+
+OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) return std::unexpected(last_error());
+    return {};
+}
+
+}  // namespace tessaryndle::platform
