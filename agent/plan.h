@@ -52,4 +52,47 @@ struct VerifiedArtifact {
     std::uint64_t content_length = 0;
 };
 
+// Reads a plan from the bytes of a plan file: one strict JSON object (or the
+// positional array form) with the sixteen fields of InstallPlan, unknown
+// members skipped. Failure: Serialization with the reader's description and
+// position, e.g. "missing field `url` at line 20 column 3". Checks nothing
+// beyond the document's form.
+[[nodiscard]] Result<InstallPlan> parse_install_plan(std::string_view bytes);
+
+// Loads the plan at `path`:
+// 1. the entry itself (a final link not followed) must exist: else Io at
+//    `path`;
+// 2. it must be a regular file, not a directory, symbolic link or junction:
+//    else Installation "install plan is not a regular file";
+// 3. its bytes are read whole (Io at `path` on failure) and parsed with
+//    parse_install_plan;
+// 4. "schema" must be 1 and "nonce" exactly 48 bytes forming one plain path
+//    component (no "/", "\", ":" or NUL, not "." or ".."), because the nonce
+//    names the elevated worker's session directory: else Installation
+//    "install plan schema or nonce is invalid".
+// Only reads; leaves nothing on disk.
+[[nodiscard]] Result<InstallPlan> load_install_plan(const std::filesystem::path& path);
+
+// Succeeds only when "application_id" is TRUSTED_APPLICATION_ID and
+// "public_key" is TRUSTED_RELEASE_PUBLIC_KEY, both compared byte for byte;
+// otherwise Installation "the install plan does not target a trusted
+// Tessaryndle release".
+[[nodiscard]] Result<void> check_trusted_release(const InstallPlan& plan);
+
+// Parses the artifact's "url" as an absolute URL (WHATWG URL Standard, no
+// base) and returns the artifact with the parsed URL. Failure: InvalidArtifact
+// "install plan artifact URL is invalid: {why}", {why} being one of the URL
+// parser's descriptions ("relative URL without a base", "empty host", ...).
+[[nodiscard]] Result<VerifiedArtifact> validate_artifact_url(const SerializableArtifact& artifact);
+
+// Removes the elevated worker's session directory, the parent S of the plan's
+// "staging_directory", with everything in it, but only when S lies directly
+// inside %PROGRAMDATA%\{application_id}\Updater (compared component by
+// component, case-sensitively, ignoring repeated separators and "."). Nothing
+// is removed when PROGRAMDATA is unset or not absolute, when
+// "application_id" is not one plain name, or when S's own name is "." or
+// "..". Links inside S are removed, never followed. Never fails: anything
+// that cannot be removed stays.
+void remove_privileged_session_directory(const InstallPlan& plan);
+
 }  // namespace tessaryndle::agent

@@ -23,8 +23,13 @@ find_package(PkgConfig REQUIRED)
 # in another package; pkg-config needs nothing beyond the library.
 add_library(tessaryndle::zip INTERFACE IMPORTED)
 if(WIN32)
+  # The static libzip package names ZLIB::ZLIB without looking it up (the
+  # toolchain file makes this find the static mingw zlib), and its header
+  # needs ZIP_STATIC to declare the functions without dllimport.
+  find_package(ZLIB REQUIRED)
   find_package(libzip REQUIRED)
   target_link_libraries(tessaryndle::zip INTERFACE libzip::zip)
+  target_compile_definitions(tessaryndle::zip INTERFACE ZIP_STATIC)
 else()
   pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
   target_link_libraries(tessaryndle::zip INTERFACE PkgConfig::LIBZIP)

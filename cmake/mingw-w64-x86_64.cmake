@@ -27,3 +27,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The sysroot has both libz.a and the import library of zlib1.dll; the
 # programs must not need the DLL.
 set(ZLIB_USE_STATIC_LIBS ON)
+
+# GCC 12's libstdc++ for mingw-w64 defines std::type_info::operator== out of
+# line in libstdc++.a, while C++23 code gets the inline definition from
+# <typeinfo> as well; with the static runtime both land in one link and ld
+# reports a multiple definition (GCC bug 110572, fixed in GCC 13.3). The two
+# definitions are the same function. The native build links without this
+# flag, so a real duplicate definition in our own code still fails there.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--allow-multiple-definition")

@@ -25,7 +25,10 @@ struct CurrentVersion {
 
 // Whether a manifest path is safe: relative, plain name components only
 // (both "\" and "/" separate), no "." first and no ".." anywhere, and a last
-// component whose extension is exactly "exe".
+// component whose extension is exactly "exe". Also unsafe: a component that
+// holds a character no Windows file name may hold (":" of a drive or a
+// stream, control characters, NUL, <>"|?*) and a component made only of dots
+// and spaces other than ".", which Windows would trim into something else.
 [[nodiscard]] bool check_executable_path(const std::filesystem::path& path);
 
 // The manifest's exact text: two-space pretty-printed JSON with the members
@@ -44,11 +47,20 @@ struct CurrentVersion {
 // Replaces the manifest at `path` atomically: the text goes to the sibling
 // "current.json.new", is flushed, then renamed over `path`. Readers see the
 // old complete manifest or the new one, never a partial file. On failure the
-// old manifest is unchanged; the temporary file may remain.
+// old manifest is unchanged; the temporary file may remain. Failures:
+// Installation "current-version executable path is unsafe" (nothing
+// written); Io at the temporary path (create, write, flush); Serialization
+// (see serialize_current_version); Io at `path` when no manifest existed
+// and the rename failed; Installation "activate update: " + Windows error
+// text when replacing an existing manifest failed.
 [[nodiscard]] Result<void> write_current_version(const std::filesystem::path& path, const CurrentVersion& manifest);
 
 // Reads a manifest with the agent's rules: the schema value and the previous
-// executable are not checked; an unsafe executable is refused.
+// executable are not checked; an unsafe executable is refused with
+// Installation "current-version executable path is unsafe". Io at `path`
+// when unreadable; Serialization when not one strict JSON object with
+// `schema` (u32), `version`, `executable` and optionally
+// `previous_executable` (string or null).
 [[nodiscard]] Result<CurrentVersion> read_current_version(const std::filesystem::path& path);
 
 }  // namespace tessaryndle

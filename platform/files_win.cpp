@@ -105,7 +105,7 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
     }
     const std::filesystem::path parent = path.parent_path();
     if (!parent.empty() && parent != path) {
-        if (auto made = create_directories(parent); !made) return made;
+        if (auto made = platform::create_directories(parent); !made) return made;
     }
     if (!CreateDirectoryW(path.c_str(), nullptr)) {
         const DWORD error = GetLastError();

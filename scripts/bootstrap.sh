@@ -35,6 +35,8 @@ JOBS=${JOBS:-$(nproc)}
 APT_PACKAGES=(
   # build tools
   cmake ninja-build make g++ pkgconf python3 dpkg-dev file xxd openssl
+  # libsodium's Debian source has no generated configure script
+  autoconf automake libtool
   # native libraries
   nlohmann-json3-dev zlib1g-dev libzip-dev libsodium-dev libssl-dev googletest libgtest-dev
   # Windows cross toolchain and the mingw zlib
@@ -200,13 +202,15 @@ installed_source_version() {
 
 # --- 3. Builds -----------------------------------------------------------------
 
-# up_to_date NAME RECIPE: true when NAME was built with exactly RECIPE.
+# up_to_date NAME RECIPE: true when NAME was built with exactly RECIPE (the
+# source version and the options). Paths in it are taken relative to the
+# checkout, so that moving the checkout does not force a rebuild.
 up_to_date() {
-  [ -f "$STAMP_DIR/$1" ] && [ "$(cat "$STAMP_DIR/$1")" = "$2" ]
+  [ -f "$STAMP_DIR/$1" ] && [ "$(cat "$STAMP_DIR/$1")" = "${2//$ROOT\//}" ]
 }
 mark_done() {
   mkdir -p "$STAMP_DIR"
-  printf '%s' "$2" >"$STAMP_DIR/$1"
+  printf '%s' "${2//$ROOT\//}" >"$STAMP_DIR/$1"
 }
 
 # cmake_build NAME SOURCE PREFIX [CMAKE ARGS...]: configure, build, install.
@@ -265,9 +269,10 @@ build_windows_sodium() {
   mkdir -p "$build"
   log "building libsodium for Windows"
   (
-    cd "$build" &&
+    if [ ! -x "$source/configure" ]; then (cd "$source" && autoreconf -fi); fi &&
+      cd "$build" &&
       "$source/configure" --host=$MINGW --prefix="$WINDOWS_PREFIX" --disable-shared --enable-static \
-        --disable-ssp --with-pic=no CC=$MINGW-gcc-posix CFLAGS="-O2" &&
+        --disable-ssp --with-pic=no CC=$MINGW-gcc-posix &&
       make -j "$JOBS" &&
       make install
   ) >"$build.log" 2>&1 || { tail -n 40 "$build.log" >&2; die "building libsodium failed (see $build.log)"; }

@@ -1,0 +1,60 @@
+#pragma once
+// Activation: a verified, extracted payload becomes the installed, current
+// build. The payload moves into the version store as versions\{build}, the
+// launcher and the agent move over the installed ones, the manifest is
+// switched to the new build (remembering the old one for rollback), and
+// builds no longer needed are removed.
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "agent/plan.h"
+#include "common/update_error.h"
+
+namespace tessaryndle::agent {
+
+// Whether a build identifier can name a version directory: not empty, only
+// ASCII letters, digits, "-", "." and "_", and not made of dots alone.
+[[nodiscard]] bool check_build_identifier(std::string_view build);
+
+// Installs the payload in `plan.install_source` into `plan.install_target`
+// as build `plan.build`. The steps run in a fixed order and the first
+// failure ends the operation; nothing done before is undone. Until the
+// manifest is replaced (the last step but one) the old build stays active,
+// so a crash at any point leaves an installation the launcher can start.
+//
+// Errors: those of verify_update_payload and verify_installation;
+// Installation "update build identifier is unsafe"; Io at the version store;
+// Installation "existing version destination is unsafe" when versions\{build}
+// is a file, link or junction (never followed or deleted); Io at the version
+// directory when it cannot be examined or deleted; those of copy_staged_tree
+// when the payload cannot be renamed into place; those of
+// replace_stable_component; those of write_current_version.
+[[nodiscard]] Result<void> activate_update(const InstallPlan& plan);
+
+// Moves `source` over `target` with replace and write-through: the file is
+// moved, not copied, and the move is on disk when this returns.
+// Failure: Installation "replace stable update component {target}: {Windows
+// error text}".
+[[nodiscard]] Result<void> replace_stable_component(const std::filesystem::path& source,
+                                                    const std::filesystem::path& target);
+
+// Copies the tree under `source` to `destination` (the fallback when the
+// payload cannot be renamed, e.g. from another volume), then removes
+// `source`. The walk never follows links and holds few directory handles.
+// Failures: Installation with the walk error's description; InvalidArtifact
+// "Windows payload contains a symbolic link" (what was copied before stays);
+// Io at the target of a directory or file that cannot be created or copied;
+// Io at `source` when it cannot be removed after a complete copy.
+[[nodiscard]] Result<void> copy_staged_tree(const std::filesystem::path& source,
+                                            const std::filesystem::path& destination);
+
+// Removes every entry of `version_store` except the build directories named
+// by the second component of `executable` and of `previous_executable`.
+// Directories (and links) are removed with remove_tree; plain files stay.
+// Never fails: entries that cannot be removed stay for a later activation.
+void prune_versions(const std::filesystem::path& version_store, const std::filesystem::path& executable,
+                    const std::optional<std::filesystem::path>& previous_executable);
+
+}  // namespace tessaryndle::agent

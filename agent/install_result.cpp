@@ -1,0 +1,100 @@
+#include "agent/install_result.h"
+
+#include <nlohmann/json.hpp>
+
+#include <exception>
+#include <string>
+
+#include "common/strict_json.h"
+#include "common/text.h"
+#include "platform/files.h"
+#include "platform/sleep.h"
+
+namespace tessaryndle::agent {
+namespace {
+
+// Compact, members in ascending key order (nlohmann::json keeps its object
+// members sorted), strings escaped as in the manifest. An error text that is
+// not valid UTF-8 gets U+FFFD in its place rather than losing the result.
+Result<std::string> serialize_install_result(const Result<void>& outcome) {
+    try {
+        nlohmann::json document = nlohmann::json::object();
+        document["ok"] = outcome.has_value();
+        if (!outcome) document["error"] = outcome.error().display();
+        return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    } catch (const std::exception& error) {
+        return fail(UpdateError::serialization(JsonError{error.what(), 0, 0}));
+    }
+}
+
+}  // namespace
+
+Result<void> write_install_result(const std::filesystem::path& result_path, const Result<void>& outcome) {
+    // 1, 2.
+    auto text = serialize_install_result(outcome);
+    if (!text) return fail(std::move(text.error()));
+
+    // 3, 4. Create-new: never write through whatever already has the name.
+    std::filesystem::path temporary = result_path;
+    temporary.replace_extension("json.part");
+    auto file = platform::OutputFile::create_new(temporary);
+    if (!file) return fail(UpdateError::io(temporary, file.error()));
+
+    // 5, 6. On disk before it appears under its final name.
+    if (auto written = file->write_all(*text); !written) return fail(UpdateError::io(temporary, written.error()));
+    auto flushed = file->flush();
+    file->close();
+    if (!flushed) return fail(UpdateError::io(temporary, flushed.error()));
+
+    // 7.
+    if (auto renamed = platform::rename_replace(temporary, result_path); !renamed) {
+        return fail(UpdateError::io(result_path, renamed.error()));
+    }
+    return {};
+}
+
+PollClock PollClock::system() {
+    return PollClock{
+        [] { return std::chrono::steady_clock::now(); },
+        [](std::chrono::milliseconds duration) {
+            platform::sleep_milliseconds(static_cast<std::uint64_t>(duration.count()));
+        },
+    };
+}
+
+Result<void> wait_for_install_result(const std::filesystem::path& result_path, const PollClock& clock) {
+    // 1, 2. The result counts once it exists under its final name; the worker
+    //       renames it there only when it is complete.
+    const auto started = clock.now();
+    for (;;) {
+        if (auto info = platform::file_info_follow(result_path); info && !info->directory) break;
+        if (clock.now() - started >= INSTALL_RESULT_TIME_LIMIT) {
+            return fail(UpdateError::installation("the privileged installer did not finish within 30 minutes"));
+        }
+        clock.sleep(INSTALL_RESULT_POLL_INTERVAL);
+    }
+
+    // 3.
+    auto bytes = platform::read_whole_file(result_path);
+    if (!bytes) return fail(UpdateError::io(result_path, bytes.error()));
+    if (!is_valid_utf8(*bytes)) {
+        return fail(UpdateError::io(result_path, OsError::custom("stream did not contain valid UTF-8")));
+    }
+
+    // 4.
+    auto value = json::parse_value(*bytes);
+    if (!value) return fail(std::move(value.error()));
+
+    // 5-7.
+    if (value->kind == json::Kind::Object) {
+        if (const json::Value* ok = value->find("ok"); ok && ok->kind == json::Kind::Boolean && ok->boolean) {
+            return {};
+        }
+        if (const json::Value* error = value->find("error"); error && error->kind == json::Kind::String) {
+            return fail(UpdateError::installation(error->text));
+        }
+    }
+    return fail(UpdateError::installation("the privileged installer failed"));
+}
+
+}  // namespace tessaryndle::agent

@@ -1,0 +1,48 @@
+#pragma once
+// The install result: the elevated worker's only channel back to the
+// install-plan mode that started it. The worker writes "install-result.json"
+// beside the plan when it has finished; the waiting side polls for it.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+#include "common/update_error.h"
+
+namespace tessaryndle::agent {
+
+inline constexpr std::chrono::milliseconds INSTALL_RESULT_POLL_INTERVAL{50};
+inline constexpr std::chrono::seconds INSTALL_RESULT_TIME_LIMIT{1800};
+
+// Writes the outcome to `result_path` as compact JSON with the members in
+// key order: {"ok":true} or {"error":"{displayed error}","ok":false}. The
+// text goes to the sibling "install-result.json.part", created only if
+// nothing has that name yet, is flushed and renamed over `result_path`, so
+// the result appears under its name only when complete.
+// Failures: Io at the temporary path (it exists already, or cannot be
+// created, written or flushed; a file this call created stays behind);
+// Io at `result_path` when the rename fails.
+[[nodiscard]] Result<void> write_install_result(const std::filesystem::path& result_path, const Result<void>& outcome);
+
+// The monotonic clock and the sleep of the polling loop.
+struct PollClock {
+    std::function<std::chrono::steady_clock::time_point()> now;
+    std::function<void(std::chrono::milliseconds)> sleep;
+
+    // std::chrono::steady_clock and platform::sleep_milliseconds.
+    [[nodiscard]] static PollClock system();
+};
+
+// Waits for the result file (anything but a directory, links followed),
+// looking every 50 ms for at most 1800 s counted from the call, then reads
+// it. A file already there when the wait starts is the answer.
+// Returns success when the document is an object whose "ok" is true.
+// Failures: Installation "the privileged installer did not finish within 30
+// minutes"; Io at `result_path` when the file cannot be read or is not
+// UTF-8; Serialization when it is not exactly one JSON value; Installation
+// with the text of a string member "error"; otherwise Installation "the
+// privileged installer failed".
+[[nodiscard]] Result<void> wait_for_install_result(const std::filesystem::path& result_path,
+                                                   const PollClock& clock = PollClock::system());
+
+}  // namespace tessaryndle::agent

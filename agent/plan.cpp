@@ -1,0 +1,210 @@
+#include "agent/plan.h"
+
+#include <ada.h>
+
+#include <utility>
+#include <vector>
+
+#include "agent/artifact_url.h"
+#include "common/constants.h"
+#include "common/strict_json.h"
+#include "common/text.h"
+#include "platform/files.h"
+#include "platform/known_folders.h"
+#include "platform/remove_tree.h"
+
+namespace tessaryndle::agent {
+namespace {
+
+using json::FieldSpec;
+using json::FieldType;
+using json::RecordSpec;
+
+// Field tables in document order; the order is also that of the array form.
+enum ArtifactField : std::size_t { URL, CONTENT_LENGTH, ED25519_SIGNATURE, SHA256 };
+constexpr FieldSpec ARTIFACT_FIELDS[] = {
+    {"url", FieldType::Text},
+    {"content_length", FieldType::U64},
+    {"ed25519_signature", FieldType::Text},
+    {"sha256", FieldType::OptionalText},
+};
+constexpr RecordSpec ARTIFACT_RECORD{"SerializableArtifact", ARTIFACT_FIELDS};
+
+enum PlanField : std::size_t {
+    SCHEMA,
+    NONCE,
+    APP_NAME,
+    APPLICATION_ID,
+    PLATFORM,
+    VERSION,
+    BUILD,
+    ARCHIVE_PATH,
+    STAGING_DIRECTORY,
+    INSTALL_SOURCE,
+    INSTALL_TARGET,
+    RELAUNCH_PATH,
+    PARENT_PID,
+    PUBLIC_KEY,
+    ARTIFACT,
+    FALLBACK_PROGRESS_DELAY_MS,
+};
+constexpr FieldSpec PLAN_FIELDS[] = {
+    {"schema", FieldType::U32},
+    {"nonce", FieldType::Text},
+    {"app_name", FieldType::Text},
+    {"application_id", FieldType::Text},
+    {"platform", FieldType::Text},
+    {"version", FieldType::Text},
+    {"build", FieldType::Text},
+    {"archive_path", FieldType::Path},
+    {"staging_directory", FieldType::Path},
+    {"install_source", FieldType::Path},
+    {"install_target", FieldType::Path},
+    {"relaunch_path", FieldType::Path},
+    {"parent_pid", FieldType::U32},
+    {"public_key", FieldType::Text},
+    {"artifact", FieldType::Record, &ARTIFACT_RECORD},
+    {"fallback_progress_delay_ms", FieldType::U64},
+};
+constexpr RecordSpec PLAN_RECORD{"InstallPlan", PLAN_FIELDS};
+
+// The elevated worker's session directories live in
+// %PROGRAMDATA%\{application_id}\Updater.
+constexpr std::string_view SESSION_ROOT_NAME = "Updater";
+
+// One plain name: not empty, not "." or "..", and without anything that
+// separates path components or names a drive or stream on some platform.
+bool is_plain_component(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") {
+        return false;
+    }
+    return name.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
+}
+
+// Whether two paths name the same place by their components: the same prefix
+// (drive, share) and root, and equal names compared exactly; repeated
+// separators and "." components do not count.
+bool same_components(const std::filesystem::path& a, const std::filesystem::path& b) {
+    if (a.native() == b.native()) {
+        return true;
+    }
+    if (a.root_name().native() != b.root_name().native() || a.has_root_directory() != b.has_root_directory()) {
+        return false;
+    }
+    auto names = [](const std::filesystem::path& path) {
+        std::vector<NativeString> out;
+        for (const auto& part : path.relative_path()) {
+            if (!part.empty() && part != ".") {
+                out.push_back(part.native());
+            }
+        }
+        return out;
+    };
+    return names(a) == names(b);
+}
+
+}  // namespace
+
+Result<InstallPlan> parse_install_plan(std::string_view bytes) {
+    auto record = json::read_record(bytes, PLAN_RECORD);
+    if (!record) {
+        return fail(std::move(record.error()));
+    }
+    const json::Record& artifact = record->record(ARTIFACT);
+    InstallPlan plan;
+    plan.schema = static_cast<std::uint32_t>(record->number(SCHEMA));
+    plan.nonce = record->text(NONCE);
+    plan.app_name = record->text(APP_NAME);
+    plan.application_id = record->text(APPLICATION_ID);
+    plan.platform = record->text(PLATFORM);
+    plan.version = record->text(VERSION);
+    plan.build = record->text(BUILD);
+    plan.archive_path = path_from_utf8(record->text(ARCHIVE_PATH));
+    plan.staging_directory = path_from_utf8(record->text(STAGING_DIRECTORY));
+    plan.install_source = path_from_utf8(record->text(INSTALL_SOURCE));
+    plan.install_target = path_from_utf8(record->text(INSTALL_TARGET));
+    plan.relaunch_path = path_from_utf8(record->text(RELAUNCH_PATH));
+    plan.parent_pid = static_cast<std::uint32_t>(record->number(PARENT_PID));
+    plan.public_key = record->text(PUBLIC_KEY);
+    plan.artifact.url = artifact.text(URL);
+    plan.artifact.content_length = artifact.number(CONTENT_LENGTH);
+    plan.artifact.ed25519_signature = artifact.text(ED25519_SIGNATURE);
+    plan.artifact.sha256 = artifact.optional_text(SHA256);
+    plan.fallback_progress_delay_ms = record->number(FALLBACK_PROGRESS_DELAY_MS);
+    return plan;
+}
+
+Result<InstallPlan> load_install_plan(const std::filesystem::path& path) {
+    // 1. The entry itself: a link to a plan is not a plan.
+    const auto info = platform::file_info_no_follow(path);
+    if (!info) {
+        return fail(UpdateError::io(path, info.error()));
+    }
+    // 2.
+    if (!info->regular()) {
+        return fail(UpdateError::installation("install plan is not a regular file"));
+    }
+    // 3.
+    const auto bytes = platform::read_whole_file(path);
+    if (!bytes) {
+        return fail(UpdateError::io(path, bytes.error()));
+    }
+    auto plan = parse_install_plan(*bytes);
+    if (!plan) {
+        return plan;
+    }
+    // 4. The nonce becomes a directory name of the elevated worker, so it
+    //    must not be able to point anywhere else.
+    if (plan->schema != INSTALL_PLAN_SCHEMA_VERSION || plan->nonce.size() != INSTALL_PLAN_NONCE_LENGTH ||
+        !is_plain_component(plan->nonce)) {
+        return fail(UpdateError::installation("install plan schema or nonce is invalid"));
+    }
+    return plan;
+}
+
+Result<void> check_trusted_release(const InstallPlan& plan) {
+    if (plan.application_id != TRUSTED_APPLICATION_ID || plan.public_key != TRUSTED_RELEASE_PUBLIC_KEY) {
+        return fail(UpdateError::installation("the install plan does not target a trusted Tessaryndle release"));
+    }
+    return {};
+}
+
+Result<VerifiedArtifact> validate_artifact_url(const SerializableArtifact& artifact) {
+    const auto url = ada::parse<ada::url_aggregator>(artifact.url);
+    if (!url) {
+        return fail(UpdateError::invalid_artifact("install plan artifact URL is invalid: " +
+                                                  std::string(describe_url_failure(artifact.url))));
+    }
+    VerifiedArtifact verified;
+    verified.url = std::string(url->get_href());
+    verified.ed25519_signature = artifact.ed25519_signature;
+    verified.sha256 = artifact.sha256;
+    verified.content_length = artifact.content_length;
+    return verified;
+}
+
+void remove_privileged_session_directory(const InstallPlan& plan) {
+    // 1. S, the session directory, must have a plain final name.
+    const std::filesystem::path session = plan.staging_directory.parent_path();
+    if (session.empty() || !is_plain_component(path_display(session.filename()))) {
+        return;
+    }
+    // 2. R, the root of all session directories. Without PROGRAMDATA (or with
+    //    a relative one) R would depend on the working directory: remove
+    //    nothing. The application identifier must be one component.
+    const auto program_data = platform::program_data_folder();
+    if (!program_data || !program_data->is_absolute() || !is_plain_component(plan.application_id)) {
+        return;
+    }
+    const std::filesystem::path root =
+        *program_data / path_from_utf8(plan.application_id) / std::string(SESSION_ROOT_NAME);
+    // 3-4. S must lie directly inside R.
+    const std::filesystem::path parent = session.parent_path();
+    if (parent.empty() || !same_components(parent, root)) {
+        return;
+    }
+    // 5. Links inside are removed as links, never followed.
+    static_cast<void>(platform::remove_tree(session));
+}
+
+}  // namespace tessaryndle::agent

@@ -1,0 +1,40 @@
+#pragma once
+// Verification of an update before anything from it is installed: the
+// archive's length, digest and release signature, then the Authenticode
+// trust of the new build and of the existing installation.
+
+#include <filesystem>
+#include <string_view>
+
+#include "agent/plan.h"
+#include "common/update_error.h"
+
+namespace tessaryndle::agent {
+
+// Checks the archive at `archive_path` against `artifact` and the Base64
+// `public_key_text`, in this order, stopping at the first failure:
+//  1-2. its own metadata (a final link is not followed): Io at the archive
+//       path when unreadable; InvalidArtifact "archive is not a regular
+//       {content_length} byte file" for a directory, a link or another size;
+//  3-7. key and signature: InvalidSignature "decode public key: {detail}",
+//       "public key must contain 32 bytes", "decode signature: {detail}",
+//       "signature error", "signature error: Cannot decompress Edwards point";
+//  8-9. open with full sharing and a read-only mapping of the whole file: Io
+//       at the archive path (an empty file cannot be mapped);
+//  10.  when `artifact.sha256` is given: InvalidArtifact "SHA-256 mismatch:
+//       expected {sha256}, received {digest}" unless it equals the file's
+//       digest ignoring letter case;
+//  11.  strict Ed25519 over the whole file: InvalidSignature "signature
+//       error: {cause}".
+// Digest and signature are computed over the mapping itself. Nothing on disk
+// changes; no handle or mapping is left open.
+[[nodiscard]] Result<void> verify_artifact(const std::filesystem::path& archive_path, const VerifiedArtifact& artifact,
+                                           std::string_view public_key_text);
+
+// The checks install-plan mode runs before deciding how to install, each
+// failure returned unchanged: the artifact URL, verify_artifact on the
+// plan's archive with its key, verify_update_payload on "install_source",
+// verify_installation on "install_target".
+[[nodiscard]] Result<void> verify_install_plan(const InstallPlan& plan);
+
+}  // namespace tessaryndle::agent

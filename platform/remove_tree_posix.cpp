@@ -1,0 +1,173 @@
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/remove_tree.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+OsError errno_error() { return OsError::from_code(errno); }
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+    [[nodiscard]] int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+struct Entry {
+    std::string name;
+    // Listed as a directory, or of unknown type: opened with O_NOFOLLOW to
+    // find out. Everything else is unlinked as an entry.
+    bool maybe_directory = false;
+    bool retried = false;
+};
+
+// One directory being emptied: its descriptor (everything below it is
+// addressed relative to it) and the names it held when it was listed.
+struct Level {
+    Descriptor fd;
+    std::string name_in_parent;
+    std::vector<Entry> entries;
+    std::size_t next = 0;
+};
+
+constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+int open_directory_at(int parent, const char* name) {
+    int fd;
+    do {
+        fd = ::openat(parent, name, DIRECTORY_FLAGS);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// The names in the directory; the listing is complete before anything in it
+// is deleted, so deletions cannot disturb the directory stream.
+OsResult<std::vector<Entry>> list_directory(int fd) {
+    const int listing_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (listing_fd < 0) return std::unexpected(errno_error());
+    DIR* dir = ::fdopendir(listing_fd);
+    if (dir == nullptr) {
+        const OsError error = errno_error();
+        ::close(listing_fd);
+        return std::unexpected(error);
+    }
+    // The duplicate shares the file offset with `fd`; start from the top.
+    ::rewinddir(dir);
+    std::vector<Entry> entries;
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (item == nullptr) {
+            if (errno != 0) {
+                const OsError error = errno_error();
+                ::closedir(dir);
+                return std::unexpected(error);
+            }
+            break;
+        }
+        const std::string_view name = item->d_name;
+        if (name == "." || name == "..") continue;
+        entries.push_back(Entry{std::string(name), item->d_type == DT_DIR || item->d_type == DT_UNKNOWN});
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+bool not_a_directory_error(int error) { return error == ELOOP || error == ENOTDIR; }
+
+}  // namespace
+
+OsResult<void> remove_tree(const std::filesystem::path& path) {
+    int root_fd;
+    do {
+        root_fd = ::open(path.c_str(), DIRECTORY_FLAGS);
+    } while (root_fd < 0 && errno == EINTR);
+    if (root_fd < 0) {
+        const int open_error = errno;
+        if (!not_a_directory_error(open_error)) return std::unexpected(OsError::from_code(open_error));
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+        if (!S_ISLNK(st.st_mode)) return std::unexpected(OsError::from_code(ENOTDIR));
+        // The tree is a link: remove the link, never what it names.
+        if (::unlink(path.c_str()) != 0) return std::unexpected(errno_error());
+        return {};
+    }
+
+    std::vector<Level> stack;
+    {
+        Descriptor root(root_fd);
+        auto entries = list_directory(root.get());
+        if (!entries) return std::unexpected(entries.error());
+        stack.push_back(Level{std::move(root), std::string(), std::move(*entries), 0});
+    }
+
+    while (!stack.empty()) {
+        Level& top = stack.back();
+        if (top.next == top.entries.size()) {
+            // Everything below is gone: remove the directory itself.
+            std::string name = std::move(top.name_in_parent);
+            stack.pop_back();
+            const int rc = stack.empty() ? ::rmdir(path.c_str())
+                                         : ::unlinkat(stack.back().fd.get(), name.c_str(), AT_REMOVEDIR);
+            if (rc != 0) return std::unexpected(errno_error());
+            continue;
+        }
+
+        Entry& entry = top.entries[top.next++];
+        if (entry.maybe_directory) {
+            const int child = open_directory_at(top.fd.get(), entry.name.c_str());
+            if (child >= 0) {
+                Descriptor child_fd(child);
+                auto entries = list_directory(child_fd.get());
+                if (!entries) return std::unexpected(entries.error());
+                std::string name = entry.name;
+                // `top` and `entry` are invalidated by the push.
+                stack.push_back(Level{std::move(child_fd), std::move(name), std::move(*entries), 0});
+                continue;
+            }
+            if (errno == ENOENT) continue;
+            // A link (ELOOP) or a file (ENOTDIR) in its place: an entry.
+            if (!not_a_directory_error(errno)) return std::unexpected(errno_error());
+        }
+        if (::unlinkat(top.fd.get(), entry.name.c_str(), 0) != 0) {
+            if (errno == ENOENT) continue;
+            if (errno == EISDIR && !entry.retried) {
+                // It became a directory after the listing: look again.
+                entry.maybe_directory = true;
+                entry.retried = true;
+                --top.next;
+                continue;
+            }
+            return std::unexpected(errno_error());
+        }
+    }
+    return {};
+}
+
+}  // namespace tessaryndle::platform

@@ -1,0 +1,177 @@
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/remove_tree.h"
+#include "platform/win_handle.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    [[nodiscard]] HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+struct Entry {
+    std::wstring name;
+    DWORD attributes = 0;
+};
+
+// One directory being emptied. The handle shares reading and writing but not
+// deletion, so while it is open nobody can rename the directory or put a
+// link in its place; its contents are listed and deleted by path below it.
+struct Level {
+    UniqueHandle pin;
+    std::filesystem::path path;
+    std::vector<Entry> entries;
+    std::size_t next = 0;
+};
+
+bool is_reparse_point(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool is_directory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool plain_directory(DWORD attributes) { return is_directory(attributes) && !is_reparse_point(attributes); }
+bool not_found(std::int64_t code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+// Removes one entry that is not descended into: a file, or a reparse point
+// of any tag. A link or junction to a directory is a directory entry and is
+// removed with RemoveDirectoryW, which deletes the link, not its target.
+OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes) {
+    if (is_directory(attributes)) {
+        if (RemoveDirectoryW(path.c_str())) return {};
+        return std::unexpected(last_error());
+    }
+    if (DeleteFileW(path.c_str())) return {};
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED || (attributes & FILE_ATTRIBUTE_READONLY) == 0 || is_reparse_point(attributes)) {
+        return std::unexpected(OsError::from_code(error));
+    }
+    // A read-only file refuses deletion until the attribute is cleared.
+    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return std::unexpected(OsError::from_code(error));
+    }
+    if (DeleteFileW(path.c_str())) return {};
+    return std::unexpected(last_error());
+}
+
+OsResult<void> delete_directory(const std::filesystem::path& path) {
+    if (RemoveDirectoryW(path.c_str())) return {};
+    const DWORD error = GetLastError();
+    if (not_found(error)) return {};
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_READONLY) == 0 || !plain_directory(attributes)) {
+        return std::unexpected(OsError::from_code(error));
+    }
+    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return std::unexpected(OsError::from_code(error));
+    }
+    if (RemoveDirectoryW(path.c_str())) return {};
+    return std::unexpected(last_error());
+}
+
+OsResult<std::vector<Entry>> list_with_attributes(const std::filesystem::path& path) {
+    WIN32_FIND_DATAW data{};
+    const std::filesystem::path pattern = path / L"*";
+    FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                     FIND_FIRST_EX_LARGE_FETCH));
+    std::vector<Entry> entries;
+    if (find.get() == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return entries;
+        return std::unexpected(OsError::from_code(error));
+    }
+    for (;;) {
+        const std::wstring_view name = data.cFileName;
+        if (name != L"." && name != L"..") entries.push_back(Entry{std::wstring(name), data.dwFileAttributes});
+        if (!FindNextFileW(find.get(), &data)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES) break;
+            return std::unexpected(OsError::from_code(error));
+        }
+    }
+    return entries;
+}
+
+// Pins and lists a directory that its parent's listing (or, for the root,
+// GetFileAttributesW) showed as a plain directory. The entry is looked at
+// again through the pinning handle: if it was replaced by a link or a file
+// in the meantime, it is removed as an entry and no level is returned.
+// (Wine opens a Unix link to a directory as the directory itself, so only
+// the listing shows such a link; both looks must agree before descending.)
+OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path) {
+    UniqueHandle pin(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!pin.valid()) return std::unexpected(last_error());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(pin.get(), &info)) return std::unexpected(last_error());
+    if (!plain_directory(info.dwFileAttributes)) {
+        pin.reset();
+        if (auto deleted = delete_entry(path, info.dwFileAttributes); !deleted) return std::unexpected(deleted.error());
+        return std::optional<Level>();
+    }
+    auto entries = list_with_attributes(path);
+    if (!entries) return std::unexpected(entries.error());
+    return std::optional<Level>(Level{std::move(pin), path, std::move(*entries), 0});
+}
+
+}  // namespace
+
+OsResult<void> remove_tree(const std::filesystem::path& path) {
+    // The root's own attributes, not following a final link.
+    const DWORD root_attributes = GetFileAttributesW(path.c_str());
+    if (root_attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
+    if (is_reparse_point(root_attributes)) return delete_entry(path, root_attributes);
+    if (!is_directory(root_attributes)) return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
+
+    std::vector<Level> stack;
+    {
+        auto root = enter_directory(path);
+        if (!root) return std::unexpected(root.error());
+        if (!*root) return {};
+        stack.push_back(std::move(**root));
+    }
+
+    while (!stack.empty()) {
+        Level& top = stack.back();
+        if (top.next == top.entries.size()) {
+            // Everything below is gone: unpin the directory and remove it.
+            const std::filesystem::path done = std::move(top.path);
+            stack.pop_back();
+            if (auto deleted = delete_directory(done); !deleted) return deleted;
+            continue;
+        }
+        const Entry& entry = top.entries[top.next++];
+        const std::filesystem::path child = top.path / entry.name;
+        if (!plain_directory(entry.attributes)) {
+            auto deleted = delete_entry(child, entry.attributes);
+            if (!deleted && !not_found(deleted.error().code)) return deleted;
+            continue;
+        }
+        auto level = enter_directory(child);
+        if (!level) {
+            if (not_found(level.error().code)) continue;
+            return std::unexpected(level.error());
+        }
+        // `top` and `entry` are invalidated by the push.
+        if (*level) stack.push_back(std::move(**level));
+    }
+    return {};
+}
+
+}  // namespace tessaryndle::platform

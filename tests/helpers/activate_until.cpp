@@ -1,0 +1,35 @@
+// Runs one activation the way the agent does, for the crash-safety tests:
+//   activate_until <install_source> <install_target> <build> <version>
+// In builds with test hooks, TESSARYNDLE_TEST_STOP_AT names the point after
+// which the process ends abruptly (exit status 86). Prints "activated" or
+// "ERROR:" and the error's text; exits 0 or 1.
+
+#include <cstdio>
+#include <string>
+
+#include "agent/activation.h"
+#include "agent/plan.h"
+#include "common/text.h"
+#include "platform/command_line.h"
+
+int main() {
+    namespace agent = tessaryndle::agent;
+    const auto arguments = tessaryndle::platform::command_line_arguments();
+    if (arguments.size() != 5) {
+        std::fputs("usage: activate_until <install_source> <install_target> <build> <version>\n", stderr);
+        return 2;
+    }
+    agent::InstallPlan plan;
+    plan.install_source = std::filesystem::path(arguments[1]);
+    plan.install_target = std::filesystem::path(arguments[2]);
+    plan.build = tessaryndle::native_lossy(arguments[3]);
+    plan.version = tessaryndle::native_lossy(arguments[4]);
+
+    const auto activated = agent::activate_update(plan);
+    if (!activated) {
+        std::printf("ERROR:%s\n", activated.error().display().c_str());
+        return 1;
+    }
+    std::puts("activated");
+    return 0;
+}

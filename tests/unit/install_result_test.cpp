@@ -1,0 +1,204 @@
+// The install result exchange between the elevated worker and the waiting
+// install-plan mode: exact bytes written, and every answer the waiting side
+// can get, with a simulated clock for the time limit.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "agent/install_result.h"
+#include "common/text.h"
+#include "tests/support/test_support.h"
+
+namespace tessaryndle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::TempDir;
+using test::write_file;
+
+// A clock that only moves when the poll loop sleeps. `on_sleep` runs after
+// each sleep with the simulated time since the start.
+struct FakeClock {
+    std::chrono::steady_clock::time_point now{};
+    std::chrono::steady_clock::duration elapsed{};
+    int sleeps = 0;
+    std::function<void(std::chrono::steady_clock::duration)> on_sleep;
+
+    agent::PollClock poll_clock() {
+        return agent::PollClock{
+            [this] { return now; },
+            [this](std::chrono::milliseconds duration) {
+                EXPECT_EQ(duration, 50ms);
+                now += duration;
+                elapsed += duration;
+                ++sleeps;
+                if (on_sleep) on_sleep(elapsed);
+            },
+        };
+    }
+};
+
+TEST(WriteInstallResult, WritesTheExactCompactDocuments) {
+    struct Case {
+        std::string label;
+        Result<void> outcome;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"success", Result<void>{}, R"({"ok":true})"},
+        {"failure", fail(UpdateError::installation("existing version destination is unsafe")),
+         R"({"error":"installation failed: existing version destination is unsafe","ok":false})"},
+        {"escaping", fail(UpdateError::installation("a \"quoted\" C:\\path\n\ttab\x01 \xc3\xbc")),
+         "{\"error\":\"installation failed: a \\\"quoted\\\" C:\\\\path\\n\\ttab\\u0001 \xc3\xbc\",\"ok\":false}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const fs::path result = dir / "install-result.json";
+        const auto written = agent::write_install_result(result, c.outcome);
+        ASSERT_TRUE(written) << written.error().display();
+        EXPECT_EQ(test::read_file(result), c.bytes);
+        EXPECT_FALSE(fs::exists(dir / "install-result.json.part"));
+    }
+}
+
+TEST(WriteInstallResult, AStaleTemporaryFileMakesWritingFail) {
+    TempDir dir;
+    write_file(dir / "install-result.json.part", "stale");
+    const auto written = agent::write_install_result(dir / "install-result.json", Result<void>{});
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().kind(), UpdateErrorKind::Io);
+    ASSERT_NE(written.error().path(), nullptr);
+    EXPECT_EQ(*written.error().path(), dir / "install-result.json.part");
+    EXPECT_EQ(test::read_file(dir / "install-result.json.part"), "stale");
+    EXPECT_FALSE(fs::exists(dir / "install-result.json"));
+}
+
+TEST(WriteInstallResult, AnExistingResultIsReplaced) {
+    TempDir dir;
+    write_file(dir / "install-result.json", "old");
+    ASSERT_TRUE(agent::write_install_result(dir / "install-result.json", Result<void>{}));
+    EXPECT_EQ(test::read_file(dir / "install-result.json"), R"({"ok":true})");
+}
+
+TEST(WaitForInstallResult, WhatEachAnswerMeans) {
+    struct Case {
+        std::string label;
+        std::string content;
+        // Empty: success; otherwise the displayed error.
+        std::string error;
+    };
+    const Case cases[] = {
+        {"success", R"({"ok":true})", ""},
+        {"success with white space after", "{\"ok\":true} \r\n\t", ""},
+        {"success ignores an error member", R"({"ok":true,"error":"x"})", ""},
+        {"worker error", R"({"error":"installation failed: update build identifier is unsafe","ok":false})",
+         "installation failed: installation failed: update build identifier is unsafe"},
+        {"empty error text", R"({"error":""})", "installation failed: "},
+        {"ok false without error", R"({"ok":false})", "installation failed: the privileged installer failed"},
+        {"ok as a string", R"({"ok":"true"})", "installation failed: the privileged installer failed"},
+        {"error not a string", R"({"ok":false,"error":5})", "installation failed: the privileged installer failed"},
+        {"an array", R"([true])", "installation failed: the privileged installer failed"},
+        {"a bare true", "true", "installation failed: the privileged installer failed"},
+        {"duplicate key, the last counts", R"({"ok":true,"ok":false})",
+         "installation failed: the privileged installer failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        write_file(dir / "install-result.json", c.content);
+        FakeClock clock;
+        const auto result = agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock());
+        EXPECT_EQ(clock.sleeps, 0);
+        if (c.error.empty()) {
+            EXPECT_TRUE(result) << result.error().display();
+        } else {
+            ASSERT_FALSE(result);
+            EXPECT_EQ(result.error().display(), c.error);
+        }
+    }
+}
+
+TEST(WaitForInstallResult, UnreadableAnswers) {
+    struct Case {
+        std::string label;
+        std::string content;
+        UpdateErrorKind kind;
+    };
+    const Case cases[] = {
+        {"trailing text", R"({"ok":true}x)", UpdateErrorKind::Serialization},
+        {"two values", R"({"ok":true}{"ok":true})", UpdateErrorKind::Serialization},
+        {"empty file", "", UpdateErrorKind::Serialization},
+        {"not JSON", "ok", UpdateErrorKind::Serialization},
+        {"byte-order mark", "\xef\xbb\xbf{\"ok\":true}", UpdateErrorKind::Serialization},
+        {"not UTF-8", "{\"error\":\"\xff\"}", UpdateErrorKind::Io},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        write_file(dir / "install-result.json", c.content);
+        FakeClock clock;
+        const auto result = agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock());
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().kind(), c.kind) << result.error().display();
+        if (c.kind == UpdateErrorKind::Io) {
+            ASSERT_NE(result.error().path(), nullptr);
+            EXPECT_EQ(*result.error().path(), dir / "install-result.json");
+        }
+    }
+}
+
+TEST(WaitForInstallResult, AResultThatAppearsLaterIsRead) {
+    TempDir dir;
+    const fs::path result = dir / "install-result.json";
+    FakeClock clock;
+    clock.on_sleep = [&](std::chrono::steady_clock::duration elapsed) {
+        if (elapsed == 1799s) {
+            ASSERT_TRUE(agent::write_install_result(result, Result<void>{}));
+        }
+    };
+    const auto waited = agent::wait_for_install_result(result, clock.poll_clock());
+    EXPECT_TRUE(waited) << waited.error().display();
+    EXPECT_EQ(clock.elapsed, 1799s);
+}
+
+TEST(WaitForInstallResult, GivesUpAfterThirtyMinutesAndADirectoryIsNoAnswer) {
+    for (const bool directory : {false, true}) {
+        SCOPED_TRACE(directory ? "a directory named install-result.json" : "nothing");
+        TempDir dir;
+        if (directory) fs::create_directories(dir / "install-result.json");
+        FakeClock clock;
+        const auto waited = agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock());
+        ASSERT_FALSE(waited);
+        EXPECT_EQ(waited.error().display(),
+                  "installation failed: the privileged installer did not finish within 30 minutes");
+        EXPECT_EQ(clock.elapsed, 1800s);
+        EXPECT_EQ(clock.sleeps, 1800 * 20);
+    }
+}
+
+TEST(WaitForInstallResult, RealClockReadsAResultPromptly) {
+    TempDir dir;
+    ASSERT_TRUE(agent::write_install_result(dir / "install-result.json", fail(UpdateError::installation("x"))));
+    const auto waited = agent::wait_for_install_result(dir / "install-result.json");
+    ASSERT_FALSE(waited);
+    EXPECT_EQ(waited.error().display(), "installation failed: installation failed: x");
+}
+
+#ifndef _WIN32
+TEST(WaitForInstallResult, FollowsALinkToTheResult) {
+    TempDir dir;
+    write_file(dir / "real.json", R"({"ok":true})");
+    fs::create_symlink(dir / "real.json", dir / "install-result.json");
+    FakeClock clock;
+    EXPECT_TRUE(agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock()));
+}
+#endif
+
+}  // namespace
+}  // namespace tessaryndle
