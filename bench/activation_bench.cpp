@@ -17,6 +17,8 @@
 // manifest write. `sync` runs before each timing so that write-back of the
 // set-up does not land in the measurement.
 //
+// Build with -DTESSARYNDLE_BUILD_BENCH=ON (and the tests, for the signing
+// fixtures), without sanitizers.
 // Usage: activation_bench [--runs=N] [MEGABYTES...]   (default 3 runs of
 //        10 100 1024; the medians are shown)
 

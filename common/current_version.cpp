@@ -2,7 +2,7 @@
 
 #include <exception>
 #include <string_view>
-#include <vector>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -180,7 +180,8 @@ Result<void> write_current_version(const std::filesystem::path& path, const Curr
     //    on disk when this returns. Until this rename the old build stays
     //    active.
     if (auto replaced = platform::rename_replace_write_through(temporary, path); !replaced) {
-        return fail(UpdateError::installation("activate update: " + platform::windows_error_text(replaced.error().code)));
+        const std::string reason = platform::windows_error_text(replaced.error().code);
+        return fail(UpdateError::installation("activate update: " + reason));
     }
     return {};
 }

@@ -50,6 +50,8 @@ bool not_found(std::int64_t code) { return code == ERROR_FILE_NOT_FOUND || code 
 // Removes one entry that is not descended into: a file, or a reparse point
 // of any tag. A link or junction to a directory is a directory entry and is
 // removed with RemoveDirectoryW, which deletes the link, not its target.
+// (Wine cannot delete a Unix link to a directory this way: the call fails
+// and the target's contents stay; Windows itself has no such links.)
 OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes) {
     if (is_directory(attributes)) {
         if (RemoveDirectoryW(path.c_str())) return {};

@@ -9,7 +9,7 @@
 // each for UTF-16, two for bytes), so that any text, unpaired surrogates
 // included, comes back exactly. It then prints "recorded" on standard output.
 // When TESSARYNDLE_RECORD_HOLD names a file, it waits for that file to appear
-// (at most 60 s) before exiting.
+// (at most 60 s), removes it to show that it has been let go, and exits.
 
 #include <chrono>
 #include <cstdio>
@@ -64,10 +64,11 @@ int main() {
 
     if (const char* hold = std::getenv("TESSARYNDLE_RECORD_HOLD"); hold != nullptr && *hold != '\0') {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!std::filesystem::exists(std::filesystem::path(hold), ec) &&
-               std::chrono::steady_clock::now() < deadline) {
+        const std::filesystem::path release(hold);
+        while (!std::filesystem::exists(release, ec) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        std::filesystem::remove(release, ec);
     }
     return 0;
 }

@@ -217,7 +217,11 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_TRUE(wait_for_record(record_path("2.4.0")));
+    // Let the build go and see it leave before the installation is removed.
     test::write_file(release, "");
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (fs::exists(release) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(fs::exists(release));
 }
 
 TEST_F(LauncherTest, RollsBackWhenTheActiveBuildIsGone) {

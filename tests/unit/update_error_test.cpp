@@ -50,12 +50,10 @@ TEST(UpdateErrorTest, IoShowsSystemMessageAndCode) {
 }
 
 TEST(UpdateErrorTest, PathWithInvalidUnicodeIsShownWithReplacementCharacter) {
-    NativeString native;
-    if constexpr (sizeof(NativeString::value_type) == 2) {
-        native = {L'a', static_cast<NativeString::value_type>(0xD800), L'b'};
-    } else {
-        native = {'a', static_cast<char>(0xFF), 'b'};
-    }
+    // An unpaired surrogate on Windows, a byte that is not UTF-8 elsewhere.
+    using Unit = NativeString::value_type;
+    const Unit bad = sizeof(Unit) == 2 ? static_cast<Unit>(0xD800) : static_cast<Unit>(static_cast<char>(0xFF));
+    const NativeString native = {static_cast<Unit>('a'), bad, static_cast<Unit>('b')};
     EXPECT_EQ(UpdateError::application_not_found(std::filesystem::path(native)).display(),
               "failed to find the application inside a\xEF\xBF\xBD" "b");
 }
