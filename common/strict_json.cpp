@@ -434,7 +434,7 @@ const std::optional<std::string>& Record::optional_text(std::size_t index) const
 std::uint64_t Record::number(std::size_t index) const { return slots_.at(index).number; }
 const Record& Record::record(std::size_t index) const { return *slots_.at(index).nested; }
 
-// Maps a (possibly partial) tree onto a record spec in document order. A
+// Maps a (possibly partial) tree onto a record layout in document order. A
 // fault found before the point where the SAX pass failed is reported in
 // preference to that failure, as a streaming reader would.
 class RecordReader {
@@ -442,17 +442,17 @@ public:
     RecordReader(std::string_view input, const std::optional<JsonError>& syntax_error)
         : input_(input), syntax_error_(syntax_error) {}
 
-    Result<Record> read(const Value& value, const RecordSpec& spec) {
+    Result<Record> read(const Value& value, const RecordSpec& layout) {
         if (value.kind == Kind::Object) {
-            return read_object(value, spec);
+            return read_object(value, layout);
         }
         if (value.kind == Kind::Array) {
-            return read_array(value, spec);
+            return read_array(value, layout);
         }
         if (!is_complete(value)) {
             return syntax_failure();
         }
-        return fail(invalid_type(value, "struct " + std::string(spec.name)));
+        return fail(invalid_type(value, "struct " + std::string(layout.name)));
     }
 
     UpdateError syntax_error() const {
@@ -474,16 +474,16 @@ private:
                   "invalid type: " + describe_found(value) + ", expected " + std::string(expected));
     }
 
-    Result<Record> read_object(const Value& object, const RecordSpec& spec) {
+    Result<Record> read_object(const Value& object, const RecordSpec& layout) {
         Record record;
-        record.slots_.resize(spec.fields.size());
-        std::vector<bool> seen(spec.fields.size(), false);
+        record.slots_.resize(layout.fields.size());
+        std::vector<bool> seen(layout.fields.size(), false);
         for (const Member& member : object.members) {
             std::size_t index = 0;
-            while (index < spec.fields.size() && spec.fields[index].key != member.key) {
+            while (index < layout.fields.size() && layout.fields[index].key != member.key) {
                 ++index;
             }
-            if (index == spec.fields.size()) {
+            if (index == layout.fields.size()) {
                 if (!is_complete(member.value)) {
                     return syntax_failure();
                 }
@@ -493,40 +493,40 @@ private:
                 return fail(at(skip_whitespace(input_, member.key_end), "duplicate field `" + member.key + "`"));
             }
             seen[index] = true;
-            if (auto filled = fill(record.slots_[index], spec.fields[index], member.value); !filled) {
+            if (auto filled = fill(record.slots_[index], layout.fields[index], member.value); !filled) {
                 return fail(std::move(filled.error()));
             }
         }
         if (!is_complete(object)) {
             return syntax_failure();
         }
-        for (std::size_t index = 0; index < spec.fields.size(); ++index) {
-            const FieldType type = spec.fields[index].type;
+        for (std::size_t index = 0; index < layout.fields.size(); ++index) {
+            const FieldType type = layout.fields[index].type;
             if (!seen[index] && type != FieldType::OptionalText && type != FieldType::OptionalPath) {
-                return fail(at(object.end, "missing field `" + std::string(spec.fields[index].key) + "`"));
+                return fail(at(object.end, "missing field `" + std::string(layout.fields[index].key) + "`"));
             }
         }
         return record;
     }
 
-    Result<Record> read_array(const Value& array, const RecordSpec& spec) {
+    Result<Record> read_array(const Value& array, const RecordSpec& layout) {
         Record record;
-        record.slots_.resize(spec.fields.size());
-        for (std::size_t index = 0; index < spec.fields.size(); ++index) {
+        record.slots_.resize(layout.fields.size());
+        for (std::size_t index = 0; index < layout.fields.size(); ++index) {
             if (index == array.elements.size()) {
                 if (!is_complete(array)) {
                     return syntax_failure();
                 }
                 return fail(at(array.end, "invalid length " + std::to_string(index) + ", expected struct " +
-                                              std::string(spec.name) + " with " + std::to_string(spec.fields.size()) +
+                                              std::string(layout.name) + " with " + std::to_string(layout.fields.size()) +
                                               " elements"));
             }
-            if (auto filled = fill(record.slots_[index], spec.fields[index], array.elements[index]); !filled) {
+            if (auto filled = fill(record.slots_[index], layout.fields[index], array.elements[index]); !filled) {
                 return fail(std::move(filled.error()));
             }
         }
-        if (array.elements.size() > spec.fields.size()) {
-            return fail(at(array.elements[spec.fields.size()].start + 1, "trailing characters"));
+        if (array.elements.size() > layout.fields.size()) {
+            return fail(at(array.elements[layout.fields.size()].start + 1, "trailing characters"));
         }
         if (!is_complete(array)) {
             return syntax_failure();
@@ -590,13 +590,13 @@ private:
     const std::optional<JsonError>& syntax_error_;
 };
 
-Result<Record> read_record(std::string_view input, const RecordSpec& spec) {
+Result<Record> read_record(std::string_view input, const RecordSpec& layout) {
     Reading reading = read_tree(input);
     RecordReader reader(input, reading.error);
     if (!reading.root) {
         return fail(reader.syntax_error());
     }
-    auto record = reader.read(*reading.root, spec);
+    auto record = reader.read(*reading.root, layout);
     if (!record) {
         return record;
     }

@@ -110,7 +110,7 @@ struct RecordSpec {
 };
 
 // The fields of a record that passed `read_record`, by their index in the
-// spec's field table. Each accessor must be used with the field's type.
+// layout's field table. Each accessor must be used with the field's type.
 class Record {
 public:
     Record();
@@ -135,7 +135,7 @@ private:
     std::vector<Slot> slots_;
 };
 
-// Reads `input` as one record of type `spec`, the way a strict typed reader
+// Reads `input` as one record of type `layout`, the way a strict typed reader
 // does, stopping at the first fault in document order:
 // - an object: keys compared exactly; an unknown key's value, of any type,
 //   is skipped; a known key given twice fails with "duplicate field `{key}`"
@@ -152,7 +152,7 @@ private:
 // - an integer out of the field's range fails with "invalid value: integer
 //   `{n}`, expected u32" (or u64), n as written in the input.
 // Failure: `UpdateError::serialization`.
-[[nodiscard]] Result<Record> read_record(std::string_view input, const RecordSpec& spec);
+[[nodiscard]] Result<Record> read_record(std::string_view input, const RecordSpec& layout);
 
 // The JsonError for a fault found after reading `offset` bytes of `input`.
 [[nodiscard]] JsonError error_at(std::string_view input, std::size_t offset, std::string description);

@@ -13,20 +13,6 @@ namespace {
 
 OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
 
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    [[nodiscard]] HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 struct Entry {
     std::wstring name;
     DWORD attributes = 0;
@@ -89,7 +75,7 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
 OsResult<std::vector<Entry>> list_with_attributes(const std::filesystem::path& path) {
     WIN32_FIND_DATAW data{};
     const std::filesystem::path pattern = path / L"*";
-    FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                      FIND_FIRST_EX_LARGE_FETCH));
     std::vector<Entry> entries;
     if (find.get() == INVALID_HANDLE_VALUE) {

@@ -1,25 +1,12 @@
 #include <windows.h>
 
 #include "platform/tree_walk.h"
+#include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
 namespace {
 
 OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    [[nodiscard]] HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // Every reparse point is a link here, whatever its tag: a payload never
 // holds one, and Wine lists Unix links to directories with the tag 0.
@@ -40,7 +27,7 @@ OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path
     }
     WIN32_FIND_DATAW data{};
     const std::filesystem::path pattern = path / L"*";
-    FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                      FIND_FIRST_EX_LARGE_FETCH));
     std::vector<DirectoryEntry> entries;
     if (find.get() == INVALID_HANDLE_VALUE) {

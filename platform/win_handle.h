@@ -35,4 +35,19 @@ private:
     HANDLE handle_ = nullptr;
 };
 
+// A FindFirstFileExW search handle, closed with FindClose exactly once.
+class UniqueFindHandle {
+public:
+    explicit UniqueFindHandle(HANDLE handle) : handle_(handle) {}
+    UniqueFindHandle(const UniqueFindHandle&) = delete;
+    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
+    ~UniqueFindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    [[nodiscard]] HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
 }  // namespace tessaryndle::platform

@@ -3,36 +3,11 @@
 #include <set>
 
 #include "platform/win_handle.h"
+#include "platform/windows_command_line.h"
 #include "tests/support/run_program.h"
 
 namespace tessaryndle::test {
 namespace {
-
-// The standard Windows quoting, so the child's CommandLineToArgvW gives back
-// exactly our arguments.
-void append_quoted(std::wstring& line, const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
-        line += arg;
-        return;
-    }
-    line += L'"';
-    std::size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') {
-            line.append(backslashes * 2 + 1, L'\\');
-        } else {
-            line.append(backslashes, L'\\');
-        }
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, L'\\');
-    line += L'"';
-}
 
 std::wstring widen(const std::string& s) { return utf8_to_utf16(s).value_or(std::wstring()); }
 
@@ -41,12 +16,9 @@ std::wstring widen(const std::string& s) { return utf8_to_utf16(s).value_or(std:
 RunResult run_program(const std::filesystem::path& program, const RunOptions& options) {
     RunResult result;
 
-    std::wstring line;
-    append_quoted(line, program.native());
-    for (const auto& a : options.arguments) {
-        line += L' ';
-        append_quoted(line, a);
-    }
+    // Quoted so that the child's CommandLineToArgvW gives back exactly our
+    // arguments.
+    std::wstring line = platform::windows_command_line(program.native(), options.arguments);
 
     // Environment block: ours with the changes applied.
     std::set<std::wstring> overridden;
