@@ -61,16 +61,22 @@ std::optional<NativeString> kept_build_name(const std::filesystem::path& executa
     return std::move(components[1]);
 }
 
-// `path` relative to `base`, when `base` is a leading part of it.
+// `path` relative to `base`, when `base` is a leading part of it. The empty
+// element that a trailing separator leaves ("payload\" iterates as
+// "payload", "") is not a component and is skipped on both sides.
 std::optional<std::filesystem::path> strip_prefix(const std::filesystem::path& path,
                                                   const std::filesystem::path& base) {
     auto it = path.begin();
     for (const auto& component : base) {
+        if (component.empty()) continue;
+        while (it != path.end() && it->empty()) ++it;
         if (it == path.end() || *it != component) return std::nullopt;
         ++it;
     }
     std::filesystem::path rest;
-    for (; it != path.end(); ++it) rest /= *it;
+    for (; it != path.end(); ++it) {
+        if (!it->empty()) rest /= *it;
+    }
     return rest;
 }
 

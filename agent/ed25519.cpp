@@ -46,6 +46,7 @@ bool ed25519_public_key_decodes(std::span<const std::uint8_t, ED25519_PUBLIC_KEY
     // when one has no x; unlike crypto_core_ed25519_is_valid_point it does
     // not refuse small-order or mixed-order points, which do decode.
     Bytes32 sum;
+    static_cast<void>(sodium_ready());
     return crypto_core_ed25519_add(sum.data(), public_key.data(), public_key.data()) == 0;
 }
 

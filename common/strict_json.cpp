@@ -40,7 +40,13 @@ std::size_t number_end(std::string_view input, std::size_t i) {
     if (i < input.size() && input[i] == '-') {
         ++i;
     }
-    digits();
+    // A leading zero stands alone: in "01" the reader took only the "0", and
+    // the "1" is what follows the number.
+    if (i < input.size() && input[i] == '0') {
+        ++i;
+    } else {
+        digits();
+    }
     if (i < input.size() && input[i] == '.') {
         ++i;
         digits();

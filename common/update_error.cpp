@@ -11,7 +11,10 @@ std::string OsError::display() const {
     if (message) {
         return *message;
     }
-    return platform::system_message(code) + " (os error " + std::to_string(code) + ")";
+    const std::string message = platform::system_message(code);
+    const std::string number = "os error " + std::to_string(code);
+    if (message.empty()) return number;
+    return message + " (" + number + ")";
 }
 
 std::string JsonError::display() const {

@@ -22,10 +22,11 @@ OsResult<FileInfo> info_from_handle(HANDLE handle) {
     info.directory = (basic.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.reparse_point = (basic.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (info.reparse_point) {
+        // A reparse point whose tag cannot be read is taken for a link: the
+        // callers refuse links, and refusing is the safe side.
         FILE_ATTRIBUTE_TAG_INFO tag{};
-        if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
-            info.name_surrogate = (tag.ReparseTag & NAME_SURROGATE_BIT) != 0;
-        }
+        info.name_surrogate = !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+                              (tag.ReparseTag & NAME_SURROGATE_BIT) != 0;
     }
     info.size = (static_cast<std::uint64_t>(basic.nFileSizeHigh) << 32) | basic.nFileSizeLow;
     return info;
@@ -82,8 +83,10 @@ OsResult<FileInfo> file_info_no_follow(const std::filesystem::path& path) {
 OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) { return query(path, 0); }
 
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
-    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Full sharing: a reader (the launcher reading the manifest, say) must
+    // not stop the writer from renaming a new file over this one.
+    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) return std::unexpected(last_error());
     std::string content;
     char buffer[65536];

@@ -339,6 +339,21 @@ TEST(CopyStagedTree, CopiesTheWholeTreeAndRemovesTheSource) {
     }
 }
 
+TEST(CopyStagedTree, ASourceWithATrailingSeparatorIsCopied) {
+    TempDir dir;
+    fs::create_directories(dir / "source" / "sub");
+    write_file(dir / "source" / "top.txt", "top");
+    write_file(dir / "source" / "sub" / "inner.txt", "inner");
+    fs::path source = dir / "source";
+    source += fs::path::preferred_separator;
+
+    const auto copied = agent::copy_staged_tree(source, dir / "destination");
+    ASSERT_TRUE(copied) << copied.error().display();
+    EXPECT_FALSE(fs::exists(dir / "source"));
+    EXPECT_EQ(test::read_file(dir / "destination" / "top.txt"), "top");
+    EXPECT_EQ(test::read_file(dir / "destination" / "sub" / "inner.txt"), "inner");
+}
+
 TEST(CopyStagedTree, AMissingSourceIsAWalkError) {
     TempDir dir;
     const auto copied = agent::copy_staged_tree(dir / "missing", dir / "destination");

@@ -9,6 +9,10 @@
 #include "platform/os_error.h"
 #include "tests/support/test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace tessaryndle {
 namespace {
 
@@ -316,6 +320,23 @@ TEST_F(ReadCurrentVersionTest, MissingFileIsIoAtThePath) {
     ASSERT_NE(read.error().path(), nullptr);
     EXPECT_EQ(*read.error().path(), manifest_path());
 }
+
+#ifdef _WIN32
+// The agent replaces the manifest while launchers may be reading it: a reader
+// must share deletion, or its open handle would make the replacing rename
+// fail. Symmetrically, a manifest already held with delete access (as during
+// a rename) can still be read.
+TEST_F(ReadCurrentVersionTest, ReadingSharesDeletionWithOtherOpeners) {
+    ASSERT_TRUE(write_current_version(manifest_path(), example_manifest()));
+    HANDLE held = CreateFileW(manifest_path().c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const auto read = read_current_version(manifest_path());
+    CloseHandle(held);
+    ASSERT_TRUE(read) << read.error().display();
+    EXPECT_EQ(read->executable, example_manifest().executable);
+}
+#endif
 
 }  // namespace
 }  // namespace tessaryndle

@@ -364,6 +364,14 @@ TEST(ValidateArtifactUrl, NamesWhyAUrlIsRefused) {
     }
 }
 
+// The descriptions that parsing without a base cannot produce are still the
+// parser's exact texts, byte for byte (a typographic apostrophe, U+2019).
+TEST(ValidateArtifactUrl, UnreachableDescriptionsAreExact) {
+    EXPECT_EQ(URL_SET_HOST_ON_CANNOT_BE_A_BASE, "a cannot-be-a-base URL doesn\xE2\x80\x99t have a host to set");
+    EXPECT_EQ(URL_RELATIVE_WITH_CANNOT_BE_A_BASE_BASE, "relative URL with a cannot-be-a-base base");
+    EXPECT_EQ(URL_TOO_LONG, "URLs more than 4 GB are not supported");
+}
+
 // web-platform-tests' URL data: every entry without a base URL.
 TEST(ValidateArtifactUrl, ConformsToTheUrlTestData) {
     // Entries whose expectation follows rules of the URL Standard that are

@@ -216,6 +216,8 @@ TEST(StrictJsonValue, RefusesWhatADomParseWouldHide) {
         {"trailing value", R"({"ok":true}{})", "trailing characters at line 1 column 12"},
         {"trailing text after a number", "1 2", "trailing characters at line 1 column 3"},
         {"trailing NUL", std::string("{}\0", 3), "trailing characters at line 1 column 3"},
+        {"leading zero", "01", "trailing characters at line 1 column 2"},
+        {"negative leading zero", "-00", "trailing characters at line 1 column 3"},
         {"byte-order mark", "\xEF\xBB\xBF{}",
          "syntax error while parsing value - unexpected byte order mark; expected '[', '{', or a literal at line 1 "
          "column 1"},
