@@ -9,7 +9,7 @@
 #include "common/base64.h"
 #include "platform/files.h"
 #include "platform/mapped_file.h"
-#include "platform/sha256.h"
+#include "agent/sha256.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -74,7 +74,7 @@ Result<void> verify_artifact(const std::filesystem::path& archive_path, const Ve
 
     // 10.
     if (artifact.sha256) {
-        const auto computed = platform::sha256(bytes);
+        const auto computed = sha256(bytes);
         if (!computed) {
             return fail(UpdateError::io(archive_path, OsError::custom("the SHA-256 digest could not be computed")));
         }

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "platform/sha256.h"
+#include "agent/sha256.h"
 
-namespace tessaryndle::platform {
+namespace tessaryndle::agent {
 namespace {
 
 struct ContextDeleter {
@@ -25,4 +25,4 @@ std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) {
     return digest;
 }
 
-}  // namespace tessaryndle::platform
+}  // namespace tessaryndle::agent

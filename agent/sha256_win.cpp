@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/sha256.h"
+#include "agent/sha256.h"
 
-namespace tessaryndle::platform {
+namespace tessaryndle::agent {
 namespace {
 
 bool succeeded(NTSTATUS status) { return status >= 0; }
@@ -50,4 +50,4 @@ std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) {
     return digest;
 }
 
-}  // namespace tessaryndle::platform
+}  // namespace tessaryndle::agent

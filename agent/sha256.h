@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-namespace tessaryndle::platform {
+namespace tessaryndle::agent {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
@@ -17,4 +17,4 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 // itself fails.
 [[nodiscard]] std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes);
 
-}  // namespace tessaryndle::platform
+}  // namespace tessaryndle::agent
