@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/directory_listing_posix.h"
 #include "platform/remove_tree.h"
 
 namespace tessaryndle::platform {
@@ -41,8 +41,8 @@ private:
 
 struct Entry {
     std::string name;
-    // Listed as a directory, or of unknown type: opened with O_NOFOLLOW to
-    // find out. Everything else is unlinked as an entry.
+    // Listed as a directory: opened with O_NOFOLLOW, so that a link put in
+    // its place since is not entered. Everything else is unlinked as an entry.
     bool maybe_directory = false;
     bool retried = false;
 };
@@ -69,33 +69,13 @@ int open_directory_at(int parent, const char* name) {
 // The names in the directory; the listing is complete before anything in it
 // is deleted, so deletions cannot disturb the directory stream.
 OsResult<std::vector<Entry>> list_directory(int fd) {
-    const int listing_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (listing_fd < 0) return std::unexpected(errno_error());
-    DIR* dir = ::fdopendir(listing_fd);
-    if (dir == nullptr) {
-        const OsError error = errno_error();
-        ::close(listing_fd);
-        return std::unexpected(error);
-    }
-    // The duplicate shares the file offset with `fd`; start from the top.
-    ::rewinddir(dir);
+    auto listed = read_directory_entries(fd);
+    if (!listed) return std::unexpected(listed.error());
     std::vector<Entry> entries;
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (item == nullptr) {
-            if (errno != 0) {
-                const OsError error = errno_error();
-                ::closedir(dir);
-                return std::unexpected(error);
-            }
-            break;
-        }
-        const std::string_view name = item->d_name;
-        if (name == "." || name == "..") continue;
-        entries.push_back(Entry{std::string(name), item->d_type == DT_DIR || item->d_type == DT_UNKNOWN});
+    entries.reserve(listed->size());
+    for (auto& item : *listed) {
+        entries.push_back(Entry{std::move(item.name), item.kind == EntryKind::Directory});
     }
-    ::closedir(dir);
     return entries;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/directory_listing_win.h"
 #include "platform/remove_tree.h"
 #include "platform/win_handle.h"
 
@@ -13,18 +14,13 @@ namespace {
 
 OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
 
-struct Entry {
-    std::wstring name;
-    DWORD attributes = 0;
-};
-
 // One directory being emptied. The handle shares reading and writing but not
 // deletion, so while it is open nobody can rename the directory or put a
 // link in its place; its contents are listed and deleted by path below it.
 struct Level {
     UniqueHandle pin;
     std::filesystem::path path;
-    std::vector<Entry> entries;
+    std::vector<FoundEntry> entries;
     std::size_t next = 0;
 };
 
@@ -72,29 +68,6 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
     return std::unexpected(last_error());
 }
 
-OsResult<std::vector<Entry>> list_with_attributes(const std::filesystem::path& path) {
-    WIN32_FIND_DATAW data{};
-    const std::filesystem::path pattern = path / L"*";
-    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
-                                     FIND_FIRST_EX_LARGE_FETCH));
-    std::vector<Entry> entries;
-    if (find.get() == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) return entries;
-        return std::unexpected(OsError::from_code(error));
-    }
-    for (;;) {
-        const std::wstring_view name = data.cFileName;
-        if (name != L"." && name != L"..") entries.push_back(Entry{std::wstring(name), data.dwFileAttributes});
-        if (!FindNextFileW(find.get(), &data)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_NO_MORE_FILES) break;
-            return std::unexpected(OsError::from_code(error));
-        }
-    }
-    return entries;
-}
-
 // Pins and lists a directory that its parent's listing (or, for the root,
 // GetFileAttributesW) showed as a plain directory. The entry is looked at
 // again through the pinning handle: if it was replaced by a link or a file
@@ -113,7 +86,7 @@ OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path
         if (auto deleted = delete_entry(path, info.dwFileAttributes); !deleted) return std::unexpected(deleted.error());
         return std::optional<Level>();
     }
-    auto entries = list_with_attributes(path);
+    auto entries = find_directory_entries(path);
     if (!entries) return std::unexpected(entries.error());
     return std::optional<Level>(Level{std::move(pin), path, std::move(*entries), 0});
 }
@@ -144,7 +117,7 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
             if (auto deleted = delete_directory(done); !deleted) return deleted;
             continue;
         }
-        const Entry& entry = top.entries[top.next++];
+        const FoundEntry& entry = top.entries[top.next++];
         const std::filesystem::path child = top.path / entry.name;
         if (!plain_directory(entry.attributes)) {
             auto deleted = delete_entry(child, entry.attributes);

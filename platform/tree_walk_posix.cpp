@@ -1,9 +1,9 @@
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/directory_listing_posix.h"
 #include "platform/tree_walk.h"
 
 namespace tessaryndle::platform {
@@ -25,45 +25,8 @@ OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path
         fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::unexpected(errno_error());
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        const OsError error = errno_error();
-        ::close(fd);
-        return std::unexpected(error);
-    }
-    std::vector<DirectoryEntry> entries;
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (item == nullptr) {
-            if (errno != 0) {
-                const OsError error = errno_error();
-                ::closedir(dir);
-                return std::unexpected(error);
-            }
-            break;
-        }
-        const std::string_view name = item->d_name;
-        if (name == "." || name == "..") continue;
-        EntryKind kind = EntryKind::File;
-        switch (item->d_type) {
-            case DT_DIR: kind = EntryKind::Directory; break;
-            case DT_LNK: kind = EntryKind::Link; break;
-            case DT_UNKNOWN: {
-                struct stat st {};
-                if (::fstatat(::dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    const OsError error = errno_error();
-                    ::closedir(dir);
-                    return std::unexpected(error);
-                }
-                kind = kind_from_mode(st.st_mode);
-                break;
-            }
-            default: break;
-        }
-        entries.push_back(DirectoryEntry{std::string(name), kind});
-    }
-    ::closedir(dir);
+    auto entries = read_directory_entries(fd);
+    ::close(fd);
     return entries;
 }
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "platform/directory_listing_win.h"
 #include "platform/tree_walk.h"
-#include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
 namespace {
@@ -25,26 +25,12 @@ OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path
     if (kind_from_attributes(own) != EntryKind::Directory) {
         return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
     }
-    WIN32_FIND_DATAW data{};
-    const std::filesystem::path pattern = path / L"*";
-    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
-                                     FIND_FIRST_EX_LARGE_FETCH));
+    auto found = find_directory_entries(path);
+    if (!found) return std::unexpected(found.error());
     std::vector<DirectoryEntry> entries;
-    if (find.get() == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) return entries;
-        return std::unexpected(OsError::from_code(error));
-    }
-    for (;;) {
-        const std::wstring_view name = data.cFileName;
-        if (name != L"." && name != L"..") {
-            entries.push_back(DirectoryEntry{std::wstring(name), kind_from_attributes(data.dwFileAttributes)});
-        }
-        if (!FindNextFileW(find.get(), &data)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_NO_MORE_FILES) break;
-            return std::unexpected(OsError::from_code(error));
-        }
+    entries.reserve(found->size());
+    for (auto& entry : *found) {
+        entries.push_back(DirectoryEntry{std::move(entry.name), kind_from_attributes(entry.attributes)});
     }
     return entries;
 }

@@ -1,0 +1,30 @@
+#include "platform/directory_listing_win.h"
+
+#include "platform/win_handle.h"
+
+namespace tessaryndle::platform {
+
+OsResult<std::vector<FoundEntry>> find_directory_entries(const std::filesystem::path& directory) {
+    WIN32_FIND_DATAW data{};
+    const std::filesystem::path pattern = directory / L"*";
+    UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                           FIND_FIRST_EX_LARGE_FETCH));
+    std::vector<FoundEntry> entries;
+    if (find.get() == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return entries;
+        return std::unexpected(OsError::from_code(error));
+    }
+    for (;;) {
+        const std::wstring_view name = data.cFileName;
+        if (name != L"." && name != L"..") entries.push_back(FoundEntry{std::wstring(name), data.dwFileAttributes});
+        if (!FindNextFileW(find.get(), &data)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES) break;
+            return std::unexpected(OsError::from_code(error));
+        }
+    }
+    return entries;
+}
+
+}  // namespace tessaryndle::platform
