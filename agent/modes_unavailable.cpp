@@ -5,10 +5,6 @@
 
 namespace tessaryndle::agent {
 
-Result<void> run_execute_plan(const std::filesystem::path&, const std::filesystem::path&) {
-    return fail(UpdateError::installation("the privileged updater worker is not available in this build"));
-}
-
 Result<void> show_progress_window(const std::string&, const std::filesystem::path&) {
     return fail(UpdateError::installation("the progress window is not available in this build"));
 }

@@ -1,9 +1,11 @@
 #pragma once
-// Failure-injection points for the crash-safety tests. They exist only in
-// builds configured with TESSARYNDLE_TEST_HOOKS; everywhere else they are
-// empty inline functions that the compiler removes.
+// Failure-injection points for the crash-safety and end-to-end tests. They
+// exist only in builds configured with TESSARYNDLE_TEST_HOOKS; everywhere
+// else they are inline functions that give the production behaviour.
 
 #include <string_view>
+
+#include "agent/install_result.h"
 
 namespace tessaryndle::agent::test_hooks {
 
@@ -11,13 +13,22 @@ namespace tessaryndle::agent::test_hooks {
 inline constexpr std::string_view STOP_AT_VARIABLE = "TESSARYNDLE_TEST_STOP_AT";
 // The exit status of a process stopped at a point.
 inline constexpr int STOPPED_EXIT_STATUS = 86;
+// The environment variable that shortens the wait for the elevated worker's
+// result to the given number of milliseconds.
+inline constexpr std::string_view RESULT_TIME_LIMIT_VARIABLE = "TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS";
 
 #ifdef TESSARYNDLE_TEST_HOOKS
 // Ends the process at once, as a crash would (no destructors, no flushing,
 // status STOPPED_EXIT_STATUS), when TESSARYNDLE_TEST_STOP_AT equals `point`.
 void stop_at(std::string_view point);
+// The clock of the wait for the install result. When
+// TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS holds a positive number N, the clock
+// runs 1800 s / N ms times as fast as the real one, so the fixed time limit
+// is reached after N ms of real time; otherwise PollClock::system().
+[[nodiscard]] PollClock install_result_clock();
 #else
 inline void stop_at(std::string_view) {}
+[[nodiscard]] inline PollClock install_result_clock() { return PollClock::system(); }
 #endif
 
 }  // namespace tessaryndle::agent::test_hooks

@@ -83,6 +83,10 @@ private:
 [[nodiscard]] OsResult<void> rename_replace_write_through(const std::filesystem::path& from,
                                                           const std::filesystem::path& to);
 
+// Flushes an existing file to stable storage: opens it for writing (never
+// truncating) and calls FlushFileBuffers / fsync on that handle.
+[[nodiscard]] OsResult<void> flush_existing_file(const std::filesystem::path& path);
+
 // Copies one file over another (CopyFileExW; elsewhere a plain copy of the
 // bytes and permission bits).
 [[nodiscard]] OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -155,4 +155,14 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
     return {};
 }
 
+OsResult<void> flush_existing_file(const std::filesystem::path& path) {
+    const int fd = open_retrying(path.c_str(), O_WRONLY | O_NOFOLLOW, 0);
+    if (fd < 0) return std::unexpected(errno_error());
+    const int rc = ::fsync(fd);
+    const OsError error = errno_error();
+    ::close(fd);
+    if (rc != 0) return std::unexpected(error);
+    return {};
+}
+
 }  // namespace tessaryndle::platform
