@@ -76,7 +76,7 @@ Result<std::filesystem::path> extract_update_archive(const std::filesystem::path
         for (const auto& part : relative) unsafe = unsafe || part == "..";
         if (unsafe) {
             zip_close(zip);
-            return fail(UpdateError::invalid_artifact("archive entry path is unsafe: " + name));
+            return fail(UpdateError::invalid_artifact("archive contains unsafe path " + name));
         }
         const std::filesystem::path target = destination / relative;
         if (!name.empty() && name.back() == '/') {

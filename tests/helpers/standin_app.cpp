@@ -15,7 +15,9 @@
 //   agent_pid=<the agent's process id>
 // When the line is "READY" and TESSARYNDLE_STANDIN_HOLD names a file, it
 // waits (at most 120 s) for that file to appear before it exits, so that a
-// test can change the world while the application still runs.
+// test can change the world while the application still runs. Started as
+//   standin_app --wait
+// it waits for that file in the same way and exits.
 
 #include <chrono>
 #include <cstdlib>
@@ -56,6 +58,16 @@ bool write_atomically(const fs::path& path, const std::string& text) {
            tessaryndle::platform::rename_replace(part, path).has_value();
 }
 
+void hold() {
+    const char* release = std::getenv("TESSARYNDLE_STANDIN_HOLD");
+    if (release == nullptr) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    std::error_code ec;
+    while (!fs::exists(fs::path(release), ec) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 int update(const std::vector<NativeString>& arguments, const fs::path& records) {
     const fs::path template_path(arguments[2]);
     const fs::path session(arguments[3]);
@@ -77,12 +89,7 @@ int update(const std::vector<NativeString>& arguments, const fs::path& records) 
     if (!write_atomically(records / "handshake.txt", line + "\nagent_pid=" + std::to_string(child.pid()) + "\n")) {
         return 13;
     }
-    if (const char* hold = std::getenv("TESSARYNDLE_STANDIN_HOLD"); line == "READY" && hold != nullptr) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (!fs::exists(fs::path(hold), ec) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
+    if (line == "READY") hold();
     return 0;
 }
 
@@ -104,5 +111,6 @@ int main() {
     }
 
     if (arguments.size() == 5 && text_of(arguments[1]) == "--update") return update(arguments, records);
+    if (arguments.size() == 2 && text_of(arguments[1]) == "--wait") hold();
     return 0;
 }
