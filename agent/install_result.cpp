@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/strict_json.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/sleep.h"
 

@@ -6,86 +6,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/path_rules.h"
 #include "common/strict_json.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle {
 namespace {
-
-template <class Char>
-bool is_separator(Char c) {
-    return c == Char('/') || c == Char('\\');
-}
-
-// Characters that never belong to a plain Windows file name. A colon makes a
-// drive prefix ("C:x") or an alternate data stream ("app.exe:s"); a NUL
-// would cut the name short when it reaches the system, hiding the extension.
-template <class Char>
-bool is_forbidden_character(Char c) {
-    const auto u = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(c));
-    if (u < 0x20) return true;
-    switch (u) {
-        case ':':
-        case '<':
-        case '>':
-        case '"':
-        case '|':
-        case '?':
-        case '*':
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A name made only of dots and spaces: Windows trims trailing dots and spaces
-// from a component, so ".. " or "..." would not stay the plain name it looks
-// like.
-template <class Char>
-bool is_dots_and_spaces(std::basic_string_view<Char> name) {
-    for (const Char c : name) {
-        if (c != Char('.') && c != Char(' ')) return false;
-    }
-    return true;
-}
-
-template <class Char>
-bool safe_executable_path(std::basic_string_view<Char> text) {
-    // Empty, rooted ("\x", "/x") and UNC or device paths ("\\server", "\\?\").
-    if (text.empty() || is_separator(text.front())) return false;
-
-    std::basic_string_view<Char> last;
-    bool first = true;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = start;
-        while (end < text.size() && !is_separator(text[end])) ++end;
-        const std::basic_string_view<Char> component = text.substr(start, end - start);
-        start = end + 1;
-        if (component.empty()) continue;
-        for (const Char c : component) {
-            if (is_forbidden_character(c)) return false;
-        }
-        if (component.size() == 1 && component.front() == Char('.')) {
-            // "." first makes the path explicitly relative to the current
-            // directory; later ones are dropped like empty components.
-            if (first) return false;
-            continue;
-        }
-        if (is_dots_and_spaces(component)) return false;
-        first = false;
-        last = component;
-    }
-    if (last.empty()) return false;
-
-    const std::size_t dot = last.rfind(Char('.'));
-    if (dot == std::basic_string_view<Char>::npos || dot == 0) return false;
-    const std::basic_string_view<Char> extension = last.substr(dot + 1);
-    return extension.size() == 3 && extension[0] == Char('e') && extension[1] == Char('x') &&
-           extension[2] == Char('e');
-}
 
 // The agent's view: all four members.
 constexpr json::FieldSpec CURRENT_VERSION_FIELDS[] = {
@@ -102,10 +30,7 @@ UpdateError invalid_path_text() {
 
 }  // namespace
 
-bool check_executable_path(const std::filesystem::path& path) {
-    using Char = std::filesystem::path::value_type;
-    return safe_executable_path(std::basic_string_view<Char>(path.native()));
-}
+bool check_executable_path(const std::filesystem::path& path) { return path_rules::is_safe_executable_path(path); }
 
 std::filesystem::path manifest_path_from_text(std::string_view text) {
     std::filesystem::path path = path_from_utf8(text);

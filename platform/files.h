@@ -10,12 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/update_error.h"
+#include "platform/os_error.h"
 
 namespace tessaryndle::platform {
-
-template <class T>
-using OsResult = std::expected<T, OsError>;
 
 struct FileInfo {
     bool directory = false;
