@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 #include "agent/activation.h"
 #include "agent/authenticode.h"
@@ -13,6 +12,7 @@
 #include "agent/process.h"
 #include "agent/verify.h"
 #include "common/constants.h"
+#include "common/path_rules.h"
 #include "platform/files.h"
 #include "platform/held_directory.h"
 
@@ -24,24 +24,6 @@ constexpr std::string_view EXTRACTED_DIRECTORY_NAME = "Extracted";
 
 UpdateError outside_session() {
     return UpdateError::installation("the install result path is outside the updater session");
-}
-
-// Whether two paths name the same place by their components: the same prefix
-// (drive, share) and root, and equal names compared exactly; repeated
-// separators and "." components do not count.
-bool same_components(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (a.native() == b.native()) return true;
-    if (a.root_name().native() != b.root_name().native() || a.has_root_directory() != b.has_root_directory()) {
-        return false;
-    }
-    auto names = [](const std::filesystem::path& path) {
-        std::vector<NativeString> out;
-        for (const auto& part : path.relative_path()) {
-            if (!part.empty() && part != ".") out.push_back(part.native());
-        }
-        return out;
-    };
-    return names(a) == names(b);
 }
 
 // The worker writes the result as administrator into a directory the user
@@ -77,7 +59,7 @@ Result<void> check_install_result_path(const std::filesystem::path& plan_path,
     const std::filesystem::path result_parent = result_path.parent_path();
     const std::filesystem::path plan_parent = plan_path.parent_path();
     if (result_parent.empty() != plan_parent.empty()) return fail(outside_session());
-    if (!result_parent.empty() && !same_components(result_parent, plan_parent)) return fail(outside_session());
+    if (!result_parent.empty() && !path_rules::same_components(result_parent, plan_parent)) return fail(outside_session());
     if (result_path.filename().native() != std::filesystem::path(std::string(INSTALL_RESULT_FILE_NAME)).native()) {
         return fail(outside_session());
     }

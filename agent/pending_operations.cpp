@@ -11,7 +11,7 @@
 #include "agent/process.h"
 #include "agent/progress.h"
 #include "common/constants.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/process.h"

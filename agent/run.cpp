@@ -1,5 +1,7 @@
 #include "agent/run.h"
 
+#include <optional>
+
 #include "agent/activation.h"
 #include "agent/install_result.h"
 #include "agent/modes.h"
@@ -10,6 +12,7 @@
 #include "common/constants.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/held_process.h"
 #include "platform/remove_tree.h"
 
 namespace tessaryndle::agent {
@@ -67,7 +70,15 @@ Result<void> run_install_plan(const std::filesystem::path& plan_path) {
     //       so that a consent prompt appears while the user is looking.
     const std::filesystem::path result_path = install_result_path(plan_path);
     const bool elevated = needs_elevation(plan->install_target);
+    // The worker waits for the application too, but only after it has
+    // copied, verified and extracted the archive, by which time the
+    // application has usually exited. Holding a handle to it here until the
+    // worker's result is in keeps its identifier valid (and not reused), so
+    // the worker's wait finds it ended instead of failing to open it. A
+    // failure here shows at the wait below.
+    std::optional<platform::HeldProcess> application;
     if (elevated) {
+        if (auto held = platform::HeldProcess::open(plan->parent_pid)) application.emplace(std::move(*held));
         if (auto launched = launch_elevated_worker(plan_path, result_path); !launched) return launched;
     }
 

@@ -25,7 +25,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/os_error.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
