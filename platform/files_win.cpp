@@ -220,8 +220,8 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
 OsResult<void> flush_existing_file(const std::filesystem::path& path) {
     UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) return std::unexpected(last_error());
-    if (!FlushFileBuffers(handle.get())) return std::unexpected(last_error());
+    if (!handle.valid()) return std::unexpected(OsError::last());
+    if (!FlushFileBuffers(handle.get())) return std::unexpected(OsError::last());
     return {};
 }
 
