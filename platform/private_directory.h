@@ -1,0 +1,59 @@
+#pragma once
+// Directories that only administrators and SYSTEM (natively: root) may read
+// or write, reached from a folder of the system without following any link
+// or junction that someone else put on the way. The elevated side keeps its
+// working files in such a directory.
+
+#include <expected>
+#include <filesystem>
+#include <vector>
+
+#include "platform/os_error.h"
+
+namespace tessaryndle::platform {
+
+struct PrivateDirectoryError {
+    // A component is a link, junction or other reparse point, is not a
+    // directory, belongs to someone who is not trusted with it, or is not
+    // where its parent is. Otherwise the system's error is in `error`.
+    bool unsafe = false;
+    OsError error;
+};
+
+template <class T>
+using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
+
+// The owners trusted with a private directory: the Administrators group and
+// SYSTEM on Windows (and, under Wine, which keeps no owners, the current
+// user); natively the process's effective user, that is root when it runs as
+// root.
+//
+// Creates `base`/`names`... . `base` is the system's
+// folder: it is followed when it is a link, and must be a directory with a
+// trusted owner. Each name must be one plain component; each is opened
+// without following a link, created when missing, checked on the opened
+// handle (a directory, no link, junction or other reparse point, a trusted
+// owner, lying inside the directory opened before it) and then given private
+// rights: Windows: owner Administrators and a protected DACL granting full
+// access to SYSTEM and Administrators, inherited by everything created
+// inside; natively owner root (when running as root) and mode 0700. The last
+// name is always created new: whatever had that name is removed first, a
+// link or file as an entry and a directory with everything in it, never
+// following links. Windows: every directory of the chain is held open without
+// delete sharing until the call returns, so nothing on it can be renamed or
+// replaced meanwhile; natively the chain is walked by descriptors.
+// What was created before a failure stays.
+[[nodiscard]] PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
+                                                                    const std::vector<std::filesystem::path>& names);
+
+// Removes `base`/`names`... with everything in it, after checking `base` and
+// every name but the last as create_private_directory does, without creating
+// or changing anything; they stay held (Windows) or are the descriptors the
+// removal works from (natively) while it runs. The last name is removed as
+// remove_tree removes a tree: a link there as an entry, links inside never
+// followed, a plain file left in place (an error). A missing last name is
+// success.
+[[nodiscard]] PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
+                                                                    const std::vector<std::filesystem::path>& names);
+
+}  // namespace tessaryndle::platform
