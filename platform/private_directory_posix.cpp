@@ -1,7 +1,7 @@
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <utility>
 
@@ -102,7 +102,7 @@ PrivateDirectoryResult<void> create_private_directory(const std::filesystem::pat
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
-                                                     const std::vector<std::filesystem::path>& names) {
+                                                      const std::vector<std::filesystem::path>& names) {
     if (names.empty()) return unsafe();
     auto current = open_base(base);
     if (!current) return std::unexpected(current.error());

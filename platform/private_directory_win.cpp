@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -82,6 +83,7 @@ PrivateDirectoryResult<void> check_owner(HANDLE handle) {
         GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &raw);
     if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
     const LocalMemory descriptor(raw);
+    if (owner == nullptr) return unsafe();  // a file system without owners
     if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return {};
     if (running_under_wine() && owned_by_current_user(owner)) return {};
     return unsafe();
@@ -210,16 +212,16 @@ PrivateDirectoryResult<void> create_private_directory(const std::filesystem::pat
         auto handle = enter(*chain, names[i], WRITE_DAC);
         if (!handle) return std::unexpected(handle.error());
         // An existing directory gets the same rights as a new one.
-        const DWORD rc = SetSecurityInfo(*handle, SE_FILE_OBJECT,
-                                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                         nullptr, dacl, nullptr);
+        const DWORD rc =
+            SetSecurityInfo(*handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
         if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
     }
     return {};
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
-                                                     const std::vector<std::filesystem::path>& names) {
+                                                      const std::vector<std::filesystem::path>& names) {
     if (names.empty()) return unsafe();
     auto chain = open_base(base);
     if (!chain) return std::unexpected(chain.error());

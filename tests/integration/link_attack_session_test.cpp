@@ -78,7 +78,8 @@ struct Scene {
     std::string run_agent(const std::vector<NativeString>& arguments) const {
         RunOptions options;
         options.arguments = arguments;
-        options.environment["XDG_DATA_HOME"] = agent.failure_log_path().parent_path().parent_path().parent_path().string();
+        options.environment["XDG_DATA_HOME"] =
+            agent.failure_log_path().parent_path().parent_path().parent_path().string();
         options.timeout = std::chrono::seconds(10);
         const RunResult result = run_program(bin_dir() / "tessaryndle-updater-agent.exe", options);
         return result.timed_out ? "(timed out)" : result.stdout_bytes;
@@ -104,10 +105,12 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
     const auto create = [](Scene& s) { return s.create(); };
     const auto remove = [](Scene& s) { return s.remove(); };
     const auto no_arguments = [](Scene& s) { return s.run_agent({}); };
-    const auto install_plan = [](Scene& s) { return s.run_agent({native_args({"--install-plan"})[0], s.plan_path.native()}); };
+    const auto install_plan = [](Scene& s) {
+        return s.run_agent({native_args({"--install-plan"})[0], s.plan_path.native()});
+    };
     const Case cases[] = {
-        {"create: the application folder is a link",
-         [](Scene& s) { link_directory(s.outside.path(), s.application); }, create, unsafe},
+        {"create: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
+         create, unsafe},
         {"create: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, create, unsafe},
         {"create: a left-over session directory is a link",
          [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.nonce); }, create, "(created)",
@@ -115,8 +118,8 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
              EXPECT_FALSE(fs::is_symlink(s.nonce));
              EXPECT_TRUE(fs::is_empty(s.nonce));
          }},
-        {"remove: the application folder is a link",
-         [](Scene& s) { link_directory(s.outside.path(), s.application); }, remove, "(done)"},
+        {"remove: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
+         remove, "(done)"},
         {"remove: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, remove, "(done)"},
         {"remove: the session directory is a link",
          [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.nonce); }, remove, "(done)",

@@ -4,8 +4,10 @@
 
 #include "common/constants.h"
 #include "platform/text.h"
+#include "tests/support/directory_access.h"
 #include "tests/support/environment.h"
 #include "tests/support/plan_fixture.h"
+#include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::agent {
@@ -13,6 +15,98 @@ namespace {
 
 using test::TempDir;
 using test::valid_plan;
+
+// --- Creation of the privileged session directory --------------------------------
+
+class PrivilegedSessionCreation : public ::testing::Test {
+protected:
+    TempDir program_data;
+    test::ScopedEnvironment variable{"PROGRAMDATA", path_display(program_data.path())};
+    InstallPlan plan = valid_plan(program_data.path());
+    std::filesystem::path application = program_data / std::string(TRUSTED_APPLICATION_ID);
+    std::filesystem::path updater = application / "Updater";
+    std::filesystem::path session = updater / std::string(test::TEST_NONCE);
+
+    std::string create() {
+        auto made = create_privileged_session_directory(plan);
+        if (!made) return made.error().display();
+        EXPECT_EQ(*made, session);
+        return "(created)";
+    }
+
+    // Each directory of the path lets only administrators and SYSTEM (root)
+    // in, read back from the system.
+    void expect_private() {
+        const std::string_view expected =
+            test::on_windows() ? test::PRIVATE_ACCESS_WINDOWS : test::PRIVATE_ACCESS_NATIVE;
+        for (const auto& directory : {application, updater, session}) {
+            SCOPED_TRACE(path_display(directory));
+            EXPECT_EQ(test::directory_access(directory), expected);
+        }
+    }
+};
+
+TEST_F(PrivilegedSessionCreation, CreatesTheWholePathPrivate) {
+    ASSERT_EQ(create(), "(created)");
+    EXPECT_TRUE(std::filesystem::is_directory(session));
+    EXPECT_TRUE(std::filesystem::is_empty(session));
+    if (!test::file_security_is_kept()) {
+        GTEST_SKIP() << "this file system keeps no owners or DACLs (Wine); read back: "
+                     << test::directory_access(session);
+    }
+    expect_private();
+}
+
+// A second session beside an old one, in directories made by an earlier
+// version that let users read them: the old session stays, the parents are
+// made private, and a left-over of the same nonce starts empty.
+TEST_F(PrivilegedSessionCreation, ReusesTheParentsAndStartsTheSessionEmpty) {
+    std::filesystem::create_directories(session / "Extracted" / "payload");
+    test::write_file(session / "update.zip", "old copy");
+    std::filesystem::create_directories(updater / "other-session");
+    std::filesystem::permissions(application, std::filesystem::perms(0755));
+    std::filesystem::permissions(updater, std::filesystem::perms(0755));
+    ASSERT_EQ(create(), "(created)");
+    EXPECT_TRUE(std::filesystem::is_empty(session));
+    EXPECT_TRUE(std::filesystem::is_directory(updater / "other-session"));
+    if (test::file_security_is_kept()) expect_private();
+
+    // A plain file left under the session's name goes the same way.
+    std::filesystem::remove(session);
+    test::write_file(session, "a file");
+    ASSERT_EQ(create(), "(created)");
+    EXPECT_TRUE(std::filesystem::is_directory(session));
+}
+
+TEST_F(PrivilegedSessionCreation, RefusesWhatIsNoDirectoryOfItsOwn) {
+    const std::string unsafe = "installation failed: the privileged session directory is unsafe";
+    std::filesystem::create_directories(application);
+    test::write_file(updater, "a file where Updater belongs");
+    EXPECT_EQ(create(), unsafe);
+    EXPECT_EQ(test::read_file(updater), "a file where Updater belongs");
+    std::filesystem::remove(updater);
+
+    // A directory that someone else made (and could open up again later).
+    if (test::on_windows()) return;  // Wine keeps no owners
+    std::filesystem::create_directories(updater);
+    test::RunOptions chown;
+    chown.arguments = {test::native_args({"4242"})[0], updater.native()};
+    if (test::run_program("/bin/chown", chown).exit_status != 0) GTEST_SKIP() << "only root gives directories away";
+    EXPECT_EQ(create(), unsafe);
+    EXPECT_FALSE(std::filesystem::exists(session));
+    EXPECT_EQ(test::directory_access(updater).substr(0, 15), "owner: uid 4242");
+}
+
+TEST_F(PrivilegedSessionCreation, NeedsAnAbsoluteProgramData) {
+    const std::optional<std::string> values[] = {std::nullopt, std::string("relative-program-data")};
+    for (const auto& value : values) {
+        SCOPED_TRACE(value.value_or("(unset)"));
+        test::ScopedEnvironment changed{"PROGRAMDATA", value};
+        EXPECT_EQ(create(), "installation failed: ProgramData is unavailable");
+        EXPECT_FALSE(std::filesystem::exists("relative-program-data"));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(program_data.path()));
+}
 
 // --- Removal of the privileged session directory --------------------------------
 
