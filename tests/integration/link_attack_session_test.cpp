@@ -95,6 +95,14 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
     if (on_windows()) GTEST_SKIP() << "links are tested natively";
     const std::string unsafe = "installation failed: the privileged session directory is unsafe";
     const std::string not_regular = "ERROR:installation failed: install plan is not a regular file\n";
+    static const std::string usage = "installation failed: the updater agent requires --install-plan or --execute-plan";
+    // The log holds the text under its own name, and `name` is no link.
+    const auto log_replaced = [](std::string name) {
+        return [name](Scene& s) {
+            EXPECT_FALSE(fs::is_symlink(s.agent.failure_log_path().parent_path() / name));
+            EXPECT_EQ(s.agent.failure_log(), usage);
+        };
+    };
     struct Case {
         std::string name;
         std::function<void(Scene&)> plant;
@@ -129,12 +137,13 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
              fs::create_directories(s.agent.failure_log_path().parent_path());
              fs::create_symlink(s.outside / "keep.txt", s.agent.failure_log_path());
          },
-         no_arguments, "ERROR:installation failed: the updater agent requires --install-plan or --execute-plan\n",
+         no_arguments, "ERROR:" + usage + "\n", log_replaced("last-error.log")},
+        {"the failure log's temporary name is a link",
          [](Scene& s) {
-             EXPECT_FALSE(fs::is_symlink(s.agent.failure_log_path()));
-             EXPECT_EQ(s.agent.failure_log(),
-                       "installation failed: the updater agent requires --install-plan or --execute-plan");
-         }},
+             fs::create_directories(s.agent.failure_log_path().parent_path());
+             fs::create_symlink(s.outside / "keep.txt", s.agent.failure_log_path().string() + ".new");
+         },
+         no_arguments, "ERROR:" + usage + "\n", log_replaced("last-error.log.new")},
         {"the plan is a link to a plan", [](Scene& s) { fs::create_symlink(s.outside / "plan.json", s.plan_path); },
          install_plan, not_regular},
         {"the plan is a FIFO",
