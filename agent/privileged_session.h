@@ -22,7 +22,9 @@ namespace tessaryndle::agent {
 //   by anyone but the administrators or SYSTEM (natively root; the current
 //   user when not running as root) fails with Installation "the privileged
 //   session directory is unsafe" before anything below it is touched.
-//   PROGRAMDATA itself is the system's folder and is followed.
+//   PROGRAMDATA itself is the system's folder: followed when it is a link,
+//   but it too must be a directory owned by them (a PROGRAMDATA redirected
+//   to a folder of the user's fails with the same error).
 // - Each of the three gets rights that let only administrators and SYSTEM
 //   read or write it (Windows: owner Administrators and a protected DACL
 //   whose two entries are inherited by everything created inside;

@@ -23,25 +23,28 @@ struct PrivateDirectoryError {
 template <class T>
 using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
 
-// The owners trusted with a private directory: the Administrators group and
-// SYSTEM on Windows (and, under Wine, which keeps no owners, the current
-// user); natively the process's effective user, that is root when it runs as
-// root.
+// Trusted owners: the Administrators group and SYSTEM on Windows (under
+// Wine, which keeps no owners and shows every file as the current user's,
+// that user too); natively the process's effective user, root when it runs
+// as root (a process that is not root has nobody else to give a directory
+// to).
 //
-// Creates `base`/`names`... . `base` is the system's
-// folder: it is followed when it is a link, and must be a directory with a
-// trusted owner. Each name must be one plain component; each is opened
-// without following a link, created when missing, checked on the opened
-// handle (a directory, no link, junction or other reparse point, a trusted
-// owner, lying inside the directory opened before it) and then given private
-// rights: Windows: owner Administrators and a protected DACL granting full
-// access to SYSTEM and Administrators, inherited by everything created
-// inside; natively owner root (when running as root) and mode 0700. The last
-// name is always created new: whatever had that name is removed first, a
-// link or file as an entry and a directory with everything in it, never
-// following links. Windows: every directory of the chain is held open without
-// delete sharing until the call returns, so nothing on it can be renamed or
-// replaced meanwhile; natively the chain is walked by descriptors.
+// Creates `base`/`names`... . `base` is the system's folder: it is followed
+// when it is a link, and must be a directory with a trusted owner. Each name
+// must be one plain component; each is created when missing, then opened
+// without following a link and checked on that handle: a directory, no link,
+// junction or other reparse point, a trusted owner, and (Windows, by its
+// final path) directly inside the directory opened before it; anything else
+// is `unsafe` and nothing below it is touched. Each then gets private
+// rights: Windows: a protected DACL granting full access to SYSTEM and
+// Administrators only, inherited by everything created inside (new
+// directories are also owned by Administrators); natively mode 0700 (and
+// owner and group root when running as root). The last name is always
+// created new: whatever had that name is removed first, a link or file as an
+// entry and a directory with everything in it, never following links.
+// Windows: every directory of the chain is held open without delete sharing
+// until the call returns, so nothing on it can be renamed or replaced
+// meanwhile; natively the chain is walked by descriptors (openat).
 // What was created before a failure stays.
 [[nodiscard]] PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
                                                                     const std::vector<std::filesystem::path>& names);

@@ -29,16 +29,15 @@ std::unexpected<PrivateDirectoryError> os_failure(OsError error) {
 }
 std::unexpected<PrivateDirectoryError> unsafe() { return std::unexpected(PrivateDirectoryError{true, OsError{}}); }
 
+// Memory that the security functions allocated, released with LocalFree.
 class LocalMemory {
 public:
     explicit LocalMemory(void* memory = nullptr) : memory_(memory) {}
-    LocalMemory(LocalMemory&& other) noexcept : memory_(std::exchange(other.memory_, nullptr)) {}
     LocalMemory(const LocalMemory&) = delete;
     LocalMemory& operator=(const LocalMemory&) = delete;
     ~LocalMemory() {
         if (memory_ != nullptr) LocalFree(memory_);
     }
-    [[nodiscard]] void* get() const { return memory_; }
 
 private:
     void* memory_;
@@ -67,7 +66,7 @@ bool owned_by_current_user(PSID owner) {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
     UniqueHandle token(raw);
-    unsigned char buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    alignas(TOKEN_USER) unsigned char buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
     DWORD length = 0;
     if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &length)) return false;
     return EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) != FALSE;

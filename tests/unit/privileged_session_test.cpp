@@ -95,6 +95,13 @@ TEST_F(PrivilegedSessionCreation, RefusesWhatIsNoDirectoryOfItsOwn) {
     EXPECT_EQ(create(), unsafe);
     EXPECT_FALSE(std::filesystem::exists(session));
     EXPECT_EQ(test::directory_access(updater).substr(0, 15), "owner: uid 4242");
+
+    // PROGRAMDATA pointed at a folder of someone else's.
+    std::filesystem::remove(updater);
+    chown.arguments.back() = program_data.path().native();
+    ASSERT_EQ(test::run_program("/bin/chown", chown).exit_status, 0);
+    EXPECT_EQ(create(), unsafe);
+    EXPECT_FALSE(std::filesystem::exists(updater));
 }
 
 TEST_F(PrivilegedSessionCreation, NeedsAnAbsoluteProgramData) {
