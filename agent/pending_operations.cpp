@@ -7,13 +7,11 @@
 #include <random>
 
 #include "agent/extract.h"
-#include "agent/privileged_session.h"
 #include "agent/process.h"
 #include "agent/progress.h"
 #include "common/constants.h"
 #include "platform/text.h"
 #include "platform/files.h"
-#include "platform/known_folders.h"
 #include "platform/process.h"
 #include "platform/remove_tree.h"
 
@@ -40,16 +38,6 @@ Result<void> relaunch_application(const std::filesystem::path& path) {
 
 ProgressHelper start_progress_helper(const InstallPlan&) { return {}; }
 void stop_progress_helper(ProgressHelper) {}
-
-Result<std::filesystem::path> create_privileged_session_directory(const InstallPlan& plan) {
-    const auto program_data = platform::program_data_folder();
-    if (!program_data) return fail(UpdateError::installation("ProgramData is unavailable"));
-    const std::filesystem::path session =
-        *program_data / path_from_utf8(plan.application_id) / "Updater" / path_from_utf8(plan.nonce);
-    if (platform::file_info_no_follow(session)) static_cast<void>(platform::remove_tree(session));
-    if (auto made = platform::create_directories(session); !made) return fail(UpdateError::io(session, made.error()));
-    return session;
-}
 
 Result<std::filesystem::path> find_payload_root(const std::filesystem::path& directory) {
     std::error_code ec;
