@@ -89,6 +89,7 @@ if [ "$mode" = native ]; then
   # and the failure log stay inside the demo directory.
   export SSL_CERT_FILE=$BUILD/signed-programs/pki/test-root-ca.pem
   export PROGRAMDATA=$DEMO/ProgramData
+  mkdir -p "$PROGRAMDATA"
   export XDG_DATA_HOME=$DEMO/data
   failure_log=$XDG_DATA_HOME/com.tessaryndle.qm4-link/Updater/last-error.log
 else

@@ -105,6 +105,9 @@ protected:
     TempDir dir;
     AgentRunner log;  // only for the failure log's place
     UpdateWorld world = make_update_world(dir.path());
+    // Natively the machine's program data folder is a directory of the test;
+    // like the real one, it exists before any update runs.
+    bool program_data_made = on_windows() || fs::create_directories(dir / "ProgramData");
 
     std::map<std::string, std::string> environment() const {
         std::map<std::string, std::string> env{{"TESSARYNDLE_STANDIN_RECORD", world.records.string()}};
