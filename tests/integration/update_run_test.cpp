@@ -220,7 +220,7 @@ TEST_F(UpdateRun, InstallsInTheAgentWhenTheInstallationIsWritable) {
 
 TEST_F(UpdateRun, InstallsThroughTheElevatedWorkerWhenTheInstallationIsNotWritable) {
     Immutable locked(world.install);
-    ASSERT_FALSE(writable(world.install)) << "the installation could not be made unwritable";
+    if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
     // The worker installs only after the application has exited; by then the
     // installation is writable again, as it is for an administrator.
     const Handshake handshake = update({}, [&] { locked.release(); });
@@ -274,6 +274,7 @@ TEST_F(UpdateRun, AWorkerWhoseResultNeverComesEndsTheWaitAtTheLimit) {
     fs::create_directories(world.session);
     write_file(world.session / "install-result.json.part", "stale");
     Immutable locked(world.install);
+    if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
     const Handshake handshake =
         update({{"TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS", "3000"}}, [&] { locked.release(); });
     EXPECT_EQ(handshake.line, "READY");
