@@ -113,8 +113,7 @@ std::optional<PeLayout> parse_pe(Bytes file) {
             count_offset = optional + 108;
             directories = optional + 112;
             break;
-        default:
-            return std::nullopt;
+        default: return std::nullopt;
     }
     PeLayout layout;
     layout.checksum_offset = optional + 64;
@@ -168,8 +167,7 @@ std::optional<long> enter(const unsigned char*& p, long available, int expected_
     int tag = 0;
     int xclass = 0;
     const int flags = ASN1_get_object(&p, &length, &tag, &xclass, available);
-    if ((flags & 0x80) != 0 || (flags & V_ASN1_CONSTRUCTED) == 0 || tag != expected_tag ||
-        xclass != V_ASN1_UNIVERSAL) {
+    if ((flags & 0x80) != 0 || (flags & V_ASN1_CONSTRUCTED) == 0 || tag != expected_tag || xclass != V_ASN1_UNIVERSAL) {
         return std::nullopt;
     }
     return length;
@@ -227,19 +225,15 @@ std::optional<IndirectData> read_indirect_data(const PKCS7* p7) {
 std::uint32_t chain_status(int error) {
     switch (error) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-            return CERT_E_EXPIRED;
-        case X509_V_ERR_INVALID_PURPOSE:
-            return CERT_E_WRONG_USAGE;
+        case X509_V_ERR_CERT_NOT_YET_VALID: return CERT_E_EXPIRED;
+        case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        case X509_V_ERR_CERT_UNTRUSTED:
-            return CERT_E_UNTRUSTEDROOT;
-        default:
-            return CERT_E_CHAINING;
+        case X509_V_ERR_CERT_UNTRUSTED: return CERT_E_UNTRUSTEDROOT;
+        default: return CERT_E_CHAINING;
     }
 }
 
@@ -307,7 +301,9 @@ std::uint32_t verify_native_program(Bytes file) {
 }
 
 std::uint32_t verify_image(Bytes file) {
-    constexpr std::string_view ELF_MAGIC = "\x7f" "ELF";
+    constexpr std::string_view ELF_MAGIC =
+        "\x7f"
+        "ELF";
     if (file.size() >= ELF_MAGIC.size() && std::equal(ELF_MAGIC.begin(), ELF_MAGIC.end(), file.begin())) {
         return verify_native_program(file);
     }

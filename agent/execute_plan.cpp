@@ -59,7 +59,8 @@ Result<void> check_install_result_path(const std::filesystem::path& plan_path,
     const std::filesystem::path result_parent = result_path.parent_path();
     const std::filesystem::path plan_parent = plan_path.parent_path();
     if (result_parent.empty() != plan_parent.empty()) return fail(outside_session());
-    if (!result_parent.empty() && !path_rules::same_components(result_parent, plan_parent)) return fail(outside_session());
+    if (!result_parent.empty() && !path_rules::same_components(result_parent, plan_parent))
+        return fail(outside_session());
     if (result_path.filename().native() != std::filesystem::path(std::string(INSTALL_RESULT_FILE_NAME)).native()) {
         return fail(outside_session());
     }

@@ -10,10 +10,10 @@
 #include "agent/process.h"
 #include "agent/progress.h"
 #include "common/constants.h"
-#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/remove_tree.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 
@@ -32,7 +32,8 @@ bool needs_elevation(const std::filesystem::path& install_target) {
 }
 
 Result<void> relaunch_application(const std::filesystem::path& path) {
-    if (auto started = platform::start_executable(path, {}); !started) return fail(UpdateError::io(path, started.error()));
+    if (auto started = platform::start_executable(path, {}); !started)
+        return fail(UpdateError::io(path, started.error()));
     return {};
 }
 

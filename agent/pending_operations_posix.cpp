@@ -16,8 +16,7 @@ Result<void> wait_for_application_exit(std::uint32_t process_id) {
         return fail(UpdateError::installation("open application process: " + OsError::from_code(errno).display()));
     }
     pollfd pfd{fd, POLLIN, 0};
-    while (::poll(&pfd, 1, -1) < 0 && errno == EINTR) {
-    }
+    while (::poll(&pfd, 1, -1) < 0 && errno == EINTR) {}
     ::close(fd);
     return {};
 }

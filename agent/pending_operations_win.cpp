@@ -1,7 +1,7 @@
 // TEMPORARY STAND-INS (see pending_operations.cpp), Windows side.
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "agent/process.h"
 #include "platform/process.h"
@@ -11,8 +11,8 @@ namespace tessaryndle::agent {
 Result<void> wait_for_application_exit(std::uint32_t process_id) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
     if (process == nullptr) {
-        return fail(UpdateError::installation("open application process: " +
-                                              OsError::from_code(GetLastError()).display()));
+        return fail(
+            UpdateError::installation("open application process: " + OsError::from_code(GetLastError()).display()));
     }
     WaitForSingleObject(process, INFINITE);
     CloseHandle(process);

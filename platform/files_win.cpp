@@ -95,8 +95,8 @@ OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) { return 
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     // Full sharing: a reader (the launcher reading the manifest, say) must
     // not stop the writer from renaming a new file over this one.
-    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle handle(
+        CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     return read_all(handle.get());
 }
@@ -143,8 +143,8 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
 }
 
 OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
 }

@@ -16,9 +16,9 @@ OsResult<HeldDirectory> HeldDirectory::open_no_follow(const std::filesystem::pat
     // No delete sharing: renaming or removing the directory, or putting a
     // junction in its place, needs delete access to it, which is refused
     // while this handle is open.
-    HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr);
+    HANDLE handle =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::from_code(GetLastError()));
     HeldDirectory held(from_handle(handle));
     // Any reparse point is refused, not only links and junctions: Wine shows

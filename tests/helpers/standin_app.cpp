@@ -25,10 +25,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "platform/text.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "tests/support/piped_child.h"
 
 namespace {
@@ -83,8 +83,8 @@ int update(const std::vector<NativeString>& arguments, const fs::path& records) 
     const fs::path plan_path = session / "plan.json";
     if (!write_atomically(plan_path, plan.dump(2))) return 12;
 
-    tessaryndle::test::PipedChild child(agent, {tessaryndle::path_from_utf8("--install-plan").native(),
-                                                plan_path.native()});
+    tessaryndle::test::PipedChild child(agent,
+                                        {tessaryndle::path_from_utf8("--install-plan").native(), plan_path.native()});
     const std::string line = child.read_line().value_or("<eof>");
     if (!write_atomically(records / "handshake.txt", line + "\nagent_pid=" + std::to_string(child.pid()) + "\n")) {
         return 13;

@@ -9,16 +9,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
-#include "tests/support/plan_fixture.h"
 #include "tests/support/piped_child.h"
+#include "tests/support/plan_fixture.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -140,8 +140,8 @@ protected:
         RunOptions options;
         options.environment = environment();
         for (auto& [k, v] : extra) options.environment[k] = v;
-        options.arguments = {path_from_utf8("--update").native(), world.plan_template.native(),
-                             world.session.native(), world.agent().native()};
+        options.arguments = {path_from_utf8("--update").native(), world.plan_template.native(), world.session.native(),
+                             world.agent().native()};
         options.capture_stdout = false;
         const fs::path release = world.records / "release";
         if (while_running) options.environment["TESSARYNDLE_STANDIN_HOLD"] = release.string();
@@ -275,8 +275,7 @@ TEST_F(UpdateRun, AWorkerWhoseResultNeverComesEndsTheWaitAtTheLimit) {
     write_file(world.session / "install-result.json.part", "stale");
     Immutable locked(world.install);
     if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
-    const Handshake handshake =
-        update({{"TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS", "3000"}}, [&] { locked.release(); });
+    const Handshake handshake = update({{"TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS", "3000"}}, [&] { locked.release(); });
     EXPECT_EQ(handshake.line, "READY");
     EXPECT_EQ(log.failure_log(), "installation failed: the privileged installer did not finish within 30 minutes");
     EXPECT_TRUE(present(world.session / "plan.json"));
@@ -361,7 +360,8 @@ TEST_F(ExecutePlanMode, WritesNoResultThroughALinkedSessionDirectory) {
     const auto before = listing(world.session);
     const RunResult result = run_program(world.agent(), options);
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.stdout_bytes, "ERROR:installation failed: the install result path is outside the updater session\n");
+    EXPECT_EQ(result.stdout_bytes,
+              "ERROR:installation failed: the install result path is outside the updater session\n");
     EXPECT_EQ(listing(world.session), before);
     EXPECT_FALSE(present(privileged_session()));
 }

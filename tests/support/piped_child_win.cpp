@@ -24,8 +24,8 @@ PipedChild::PipedChild(const std::filesystem::path& program, const std::vector<N
     handles_->read = platform::UniqueHandle(read_raw);
     const platform::UniqueHandle write(write_raw);
     SetHandleInformation(read_raw, HANDLE_FLAG_INHERIT, 0);
-    const platform::UniqueHandle null(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                  &inherit, OPEN_EXISTING, 0, nullptr));
+    const platform::UniqueHandle null(CreateFileW(
+        L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
 
     // Only the pipe and the null device are inherited, so the child keeps
     // none of our own standard handles open.
@@ -50,8 +50,8 @@ PipedChild::PipedChild(const std::filesystem::path& program, const std::vector<N
     std::wstring line = platform::windows_command_line(program.native(), arguments);
     PROCESS_INFORMATION info{};
     const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                       EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                                       &startup.StartupInfo, &info);
+                                        EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
+                                        &startup.StartupInfo, &info);
     DeleteProcThreadAttributeList(attributes);
     if (!started) throw std::runtime_error("cannot start " + program.string());
     CloseHandle(info.hThread);

@@ -55,11 +55,11 @@ TEST(InstallResultPathRule, AcceptsOnlyTheResultBesideThePlan) {
         {"plan.json", "install-result.json", true},  // both without a directory
         {"/S/plan.json", "/S/other.json", false},
         {"/S/plan.json", "/T/install-result.json", false},
-        {"/S/plan.json", "/S/Install-Result.json", false},  // exact, case-sensitive
-        {"/S/plan.json", "/S/install-result.json/", false},  // no file name
+        {"/S/plan.json", "/S/Install-Result.json", false},         // exact, case-sensitive
+        {"/S/plan.json", "/S/install-result.json/", false},        // no file name
         {"/S/plan.json", "/S/sub/../install-result.json", false},  // ".." is a name, not resolved
-        {"/S/plan.json", "S/install-result.json", false},  // relative against absolute
-        {"plan.json", "/S/install-result.json", false},  // one directory absent
+        {"/S/plan.json", "S/install-result.json", false},          // relative against absolute
+        {"plan.json", "/S/install-result.json", false},            // one directory absent
         {"/S/plan.json", "install-result.json", false},
     };
     for (const auto& c : cases) {
@@ -72,11 +72,16 @@ TEST(InstallResultPathRule, AcceptsOnlyTheResultBesideThePlan) {
         }
     }
     if (on_windows()) {
-        EXPECT_TRUE(agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:\\S\\install-result.json")));
-        EXPECT_TRUE(agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:/S/install-result.json")));
-        EXPECT_FALSE(agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"D:\\S\\install-result.json")));
-        EXPECT_FALSE(agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:S\\install-result.json")));
-        EXPECT_FALSE(agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:\\s\\install-result.json")));
+        EXPECT_TRUE(
+            agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:\\S\\install-result.json")));
+        EXPECT_TRUE(
+            agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:/S/install-result.json")));
+        EXPECT_FALSE(
+            agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"D:\\S\\install-result.json")));
+        EXPECT_FALSE(
+            agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:S\\install-result.json")));
+        EXPECT_FALSE(
+            agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:\\s\\install-result.json")));
     }
 }
 
