@@ -1,7 +1,8 @@
 // TEMPORARY STAND-INS (see pending_operations.cpp), Windows side.
 
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include "agent/process.h"
 #include "platform/process.h"

@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <string>
 
+#include "agent/authenticode.h"
 #include "agent/execute_plan.h"
 #include "agent/install_result.h"
 #include "agent/run.h"
 #include "platform/held_directory.h"
+#include "tests/support/environment.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {
@@ -154,6 +156,41 @@ TEST_F(LinkSafety, TheResultIsNeverWrittenThroughALinkAtItsNames) {
     EXPECT_FALSE(fs::is_symlink(session / "install-result.json"));
     EXPECT_EQ(read_file(session / "install-result.json"), R"({"ok":true})");
     expect_outside_untouched();
+}
+
+}  // namespace
+}  // namespace tessaryndle
+
+namespace tessaryndle {
+namespace {
+
+// Native programs carry their signature appended, as Linux kernel modules
+// do; the verdicts are those Windows gives for the same findings.
+TEST(NativeProgramSignature, VerdictsForSignedChangedAndUnsignedPrograms) {
+    if (on_windows()) GTEST_SKIP() << "Windows programs carry Authenticode signatures";
+    const fs::path programs = test::binary_dir() / "signed-programs";
+    const test::ScopedEnvironment trust("SSL_CERT_FILE", (programs / "pki" / "test-root-ca.pem").string());
+    TempDir dir;
+    const std::string signed_bytes = read_file(programs / "standin_app.exe");
+    std::string changed = signed_bytes;
+    changed[changed.size() / 3] ^= 0x01;
+    std::string bad_trailer = signed_bytes;
+    bad_trailer[bad_trailer.size() - 28 - 10] ^= 0x7f;  // the signature's length
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::uint32_t status;
+    } cases[] = {
+        {"signed", signed_bytes, 0},
+        {"changed after signing", changed, 0x80096010},
+        {"unsigned", read_file(test::bin_dir() / "standin_app.exe"), 0x800B0100},
+        {"damaged signature record", bad_trailer, 0x800B0100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir / "program", c.bytes);
+        EXPECT_EQ(agent::authenticode_status(dir / "program"), c.status);
+    }
 }
 
 }  // namespace
