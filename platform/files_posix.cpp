@@ -155,4 +155,26 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
     return {};
 }
 
+OsResult<void> flush_entry(const std::filesystem::path& path) {
+    // Non-blocking, so that opening a FIFO never waits for a writer.
+    const int fd = open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) return std::unexpected(errno_error());
+    struct stat st {};
+    int rc = ::fstat(fd, &st);
+    if (rc == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) rc = ::fsync(fd);
+    const OsError error = errno_error();
+    ::close(fd);
+    if (rc != 0) return std::unexpected(error);
+    return {};
+}
+
+OsResult<void> set_hidden(const std::filesystem::path&) { return {}; }
+
+bool is_in_use_refusal(const OsError& error) {
+    return !error.message &&
+           (error.code == EACCES || error.code == EPERM || error.code == EBUSY || error.code == ETXTBSY);
+}
+
+OsError access_denied_error() { return OsError::from_code(EACCES); }
+
 }  // namespace tessaryndle::platform

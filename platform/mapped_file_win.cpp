@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/mapped_file.h"
+#include "platform/long_path_win.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -8,7 +9,7 @@ namespace tessaryndle::platform {
 OsResult<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const UniqueHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return std::unexpected(OsError::last());
 
     LARGE_INTEGER size{};
