@@ -5,25 +5,22 @@
 
 #include <utility>
 
+#include "platform/descriptor_posix.h"
 #include "platform/pinned_directory.h"
 
 namespace tessaryndle::platform {
 
 OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesystem::path& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    Descriptor fd(retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+    if (!fd.valid()) {
         // ELOOP: a symbolic link; ENOTDIR: something else than a directory.
         if (errno == ELOOP || errno == ENOTDIR) return std::optional<PinnedDirectory>();
-        return std::unexpected(OsError::from_code(errno));
+        return std::unexpected(OsError::last());
     }
-    PinnedDirectory pinned(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return std::unexpected(OsError::from_code(errno));
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
     if (!S_ISDIR(st.st_mode)) return std::optional<PinnedDirectory>();
-    return std::optional<PinnedDirectory>(std::move(pinned));
+    return std::optional<PinnedDirectory>(PinnedDirectory(fd.release()));
 }
 
 PinnedDirectory::PinnedDirectory(PinnedDirectory&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
