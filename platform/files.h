@@ -136,5 +136,8 @@ struct ReplaceFailure {
 [[nodiscard]] bool is_in_use_refusal(const OsError& error);
 // The platform's access-denied error (ERROR_ACCESS_DENIED / EACCES).
 [[nodiscard]] OsError access_denied_error();
+// Whether a lookup failed because nothing has the name (ERROR_FILE_NOT_FOUND
+// or ERROR_PATH_NOT_FOUND; ENOENT elsewhere).
+[[nodiscard]] bool is_not_found(const OsError& error);
 
 }  // namespace tessaryndle::platform

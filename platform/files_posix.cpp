@@ -166,4 +166,6 @@ bool is_in_use_refusal(const OsError& error) {
 
 OsError access_denied_error() { return OsError::from_code(EACCES); }
 
+bool is_not_found(const OsError& error) { return !error.message && error.code == ENOENT; }
+
 }  // namespace tessaryndle::platform

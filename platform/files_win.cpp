@@ -268,4 +268,8 @@ bool is_in_use_refusal(const OsError& error) {
 
 OsError access_denied_error() { return OsError::from_code(ERROR_ACCESS_DENIED); }
 
+bool is_not_found(const OsError& error) {
+    return !error.message && (error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND);
+}
+
 }  // namespace tessaryndle::platform
