@@ -129,7 +129,10 @@ Result<void> replace_stable_component(const std::filesystem::path& source, const
                      ? platform::OsResult<void>(std::unexpected(platform::access_denied_error()))
                      : platform::rename_replace_write_through(source, target);
     if (moved) return {};
-    if (!platform::is_in_use_refusal(moved.error())) return refused(moved.error());
+    // Only a file in use is moved aside; a directory or a link in the way is
+    // refused the same way and must stay a failure.
+    const auto own = platform::file_info_no_follow(target);
+    if (!platform::is_in_use_refusal(moved.error()) || !own || !own->regular()) return refused(moved.error());
 
     // Windows refuses to replace or delete a program that is running (the
     // agent doing this activation usually is the installed agent itself) but

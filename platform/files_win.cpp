@@ -13,6 +13,8 @@ namespace {
 
 constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
+// ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack.
+constexpr DWORD STOPPED_ON_SYMLINK = 681;
 
 OsResult<FileInfo> info_from_handle(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION basic{};
@@ -221,7 +223,7 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
 OsResult<void> flush_entry(const std::filesystem::path& path) {
     auto own = query(path, FILE_FLAG_OPEN_REPARSE_POINT);
     if (!own) return std::unexpected(own.error());
-    if (own->reparse_point && own->name_surrogate) return std::unexpected(OsError::from_code(ERROR_STOPPED_ON_SYMLINK));
+    if (own->reparse_point && own->name_surrogate) return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
     if (own->directory) return {};
     const std::wstring name = extended_length_path(path);
     const auto open_for_writing = [&name] {
@@ -248,7 +250,7 @@ OsResult<void> flush_entry(const std::filesystem::path& path) {
     auto opened = info_from_handle(handle.get());
     if (!opened) return std::unexpected(opened.error());
     if (opened->reparse_point && opened->name_surrogate) {
-        return std::unexpected(OsError::from_code(ERROR_STOPPED_ON_SYMLINK));
+        return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
     }
     if (!FlushFileBuffers(handle.get())) return std::unexpected(OsError::last());
     return {};
