@@ -147,8 +147,9 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
 }
 
 OsResult<void> flush_entry(const std::filesystem::path& path) {
-    // Non-blocking, so that opening a FIFO never waits for a writer.
-    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0));
+    // Non-blocking, so that opening a FIFO never waits for a writer; a
+    // terminal opened here must not become ours.
+    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
     if (!fd.valid()) return std::unexpected(OsError::last());
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
