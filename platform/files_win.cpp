@@ -110,7 +110,7 @@ std::expected<std::string, RegularFileError> read_regular_file_no_follow(const s
     };
     // Backup semantics let a directory be opened too, so that it is reported
     // as no regular file rather than as access denied.
-    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return failed(false, OsError::last());
     // A pipe, console or other device is no file on a disk.
