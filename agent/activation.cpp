@@ -10,11 +10,11 @@
 #include "common/constants.h"
 #include "common/current_version.h"
 #include "common/path_rules.h"
-#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/pinned_directory.h"
 #include "platform/remove_tree.h"
+#include "platform/text.h"
 #include "platform/tree_walk.h"
 
 namespace tessaryndle::agent {
@@ -61,7 +61,9 @@ Result<bool> present_as(const std::filesystem::path& path, bool directory) {
         if (platform::is_not_found(info.error())) return false;
         return fail(UpdateError::io(path, info.error()));
     }
-    if ((info->reparse_point && info->name_surrogate) || info->directory != directory) return fail(unsafe_destination());
+    if ((info->reparse_point && info->name_surrogate) || info->directory != directory) {
+        return fail(unsafe_destination());
+    }
     return true;
 }
 
@@ -322,7 +324,9 @@ Result<void> activate_update(const InstallPlan& plan) {
     //     set aside by this or an earlier activation (one still running
     //     stays until a later one).
     prune_versions(version_store, manifest.executable, manifest.previous_executable);
-    for (const auto& component : {launcher_name, agent_name}) (void)platform::remove_entry(set_aside_path(target / component));
+    for (const auto& component : {launcher_name, agent_name}) {
+        (void)platform::remove_entry(set_aside_path(target / component));
+    }
     test_hooks::stop_at("after-versions-pruned");
     return {};
 }

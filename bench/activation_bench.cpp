@@ -201,9 +201,8 @@ int main(int argc, char** argv) {
             rm.push_back(f.rm);
         }
         const std::size_t files = megabytes * 1024 * 1024 / FILE_SIZE;
-        std::printf("%8zu %8zu %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f\n", megabytes, files,
-                    median(rename), median(fresh), median(copy), median(staged), median(cp), median(prune),
-                    median(rm));
+        std::printf("%8zu %8zu %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f %10.3f\n", megabytes, files, median(rename),
+                    median(fresh), median(copy), median(staged), median(cp), median(prune), median(rm));
         std::fflush(stdout);
     }
     return 0;

@@ -36,8 +36,8 @@ OsResult<FileInfo> info_from_handle(HANDLE handle) {
 OsResult<FileInfo> query(const std::filesystem::path& path, DWORD extra_flags) {
     // Metadata only: no read or write access is asked for, so files held open
     // by others can still be examined.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     return info_from_handle(handle.get());
 }
@@ -69,8 +69,8 @@ constexpr DWORD RENAME_POSIX_SEMANTICS = 0x00000002;
 constexpr int FILE_RENAME_INFO_EX_CLASS = 22;  // FileRenameInfoEx
 
 OsResult<void> posix_rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-    UniqueHandle handle(CreateFileW(extended_length_path(from).c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(from).c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     const std::wstring target = extended_length_path(to);
     const std::size_t bytes = offsetof(RenameInfoEx, FileName) + (target.size() + 1) * sizeof(WCHAR);
@@ -98,8 +98,8 @@ OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) { return 
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     // Full sharing: a reader (the launcher reading the manifest, say) must
     // not stop the writer from renaming a new file over this one.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     return read_all(handle.get());
 }
@@ -110,8 +110,8 @@ std::expected<std::string, RegularFileError> read_regular_file_no_follow(const s
     };
     // Backup semantics let a directory be opened too, so that it is reported
     // as no regular file rather than as access denied.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return failed(false, OsError::last());
     // A pipe, console or other device is no file on a disk.
     if (GetFileType(handle.get()) != FILE_TYPE_DISK) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
@@ -204,7 +204,8 @@ OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_v
 }
 
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+    if (MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return {};
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) return std::unexpected(OsError::from_code(error));
     // A target that is open without delete sharing, or read-only, refuses the
@@ -214,7 +215,8 @@ OsResult<void> rename_replace(const std::filesystem::path& from, const std::file
 }
 
 OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return std::unexpected(OsError::last());
     }
     return {};
@@ -232,14 +234,18 @@ OsResult<void> remove_entry(const std::filesystem::path& path) {
     // itself and refuses a real directory.
     const bool directory_link =
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (directory_link ? RemoveDirectoryW(extended_length_path(path).c_str()) : DeleteFileW(extended_length_path(path).c_str())) return {};
+    if (directory_link ? RemoveDirectoryW(extended_length_path(path).c_str())
+                       : DeleteFileW(extended_length_path(path).c_str()))
+        return {};
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
     return std::unexpected(OsError::from_code(error));
 }
 
 OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!CopyFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), nullptr, nullptr, nullptr, 0)) return std::unexpected(OsError::last());
+    if (!CopyFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), nullptr, nullptr, nullptr,
+                     0))
+        return std::unexpected(OsError::last());
     return {};
 }
 

@@ -1,7 +1,7 @@
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <utility>
 
@@ -11,7 +11,8 @@
 namespace tessaryndle::platform {
 
 OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesystem::path& path) {
-    Descriptor fd(retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+    Descriptor fd(
+        retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
     if (!fd.valid()) {
         // ELOOP: a symbolic link; ENOTDIR: something else than a directory.
         if (errno == ELOOP || errno == ENOTDIR) return std::optional<PinnedDirectory>();

@@ -7,9 +7,9 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/long_path_win.h"
 #include "platform/private_directory.h"
 #include "platform/remove_tree.h"
-#include "platform/long_path_win.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -107,8 +107,9 @@ struct Chain {
 // The base is the system's folder: followed, but it must be a directory with
 // a trusted owner.
 PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
-    UniqueHandle handle(CreateFileW(extended_length_path(base).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    PINNING_SHARE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(base).c_str(),
+                                    READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
@@ -130,9 +131,9 @@ PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
 // after it was checked would otherwise lead elsewhere.
 PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access) {
     const std::filesystem::path path = chain.path / name;
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    PINNING_SHARE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(),
+                                    access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());

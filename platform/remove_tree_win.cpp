@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/directory_listing_win.h"
-#include "platform/remove_tree.h"
 #include "platform/long_path_win.h"
+#include "platform/remove_tree.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -74,7 +74,8 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
 // (Wine opens a Unix link to a directory as the directory itself, so only
 // the listing shows such a link; both looks must agree before descending.)
 OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path) {
-    UniqueHandle pin(CreateFileW(extended_length_path(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    UniqueHandle pin(CreateFileW(extended_length_path(path).c_str(),
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!pin.valid()) return std::unexpected(OsError::last());

@@ -140,9 +140,8 @@ struct StopPoint {
     bool new_build_active;
 };
 constexpr StopPoint RENAME_POINTS[] = {
-    {"after-version-store-created", false}, {"after-payload-moved", false},
-    {"after-new-build-flushed", false},     {"after-launcher-replaced", false},
-    {"after-agent-replaced", false},        {"after-manifest-switched", true},
+    {"after-version-store-created", false}, {"after-payload-moved", false},  {"after-new-build-flushed", false},
+    {"after-launcher-replaced", false},     {"after-agent-replaced", false}, {"after-manifest-switched", true},
     {"after-versions-pruned", true},
 };
 constexpr StopPoint COPY_POINTS[] = {
@@ -174,7 +173,8 @@ TEST_F(ActivationCrash, ReinstallingTheActiveBuildAlwaysLeavesItStartable) {
     for (const bool foreign : {false, true}) {
         if (foreign && probe.path().empty()) continue;
         std::vector<std::string> points = {"after-version-directory-replaced"};
-        for (const auto& point : foreign ? std::span<const StopPoint>(COPY_POINTS) : std::span<const StopPoint>(RENAME_POINTS)) {
+        for (const auto& point :
+             foreign ? std::span<const StopPoint>(COPY_POINTS) : std::span<const StopPoint>(RENAME_POINTS)) {
             points.push_back(point.name);
         }
         for (const auto& point : points) {

@@ -39,10 +39,10 @@ TEST(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
     test::make_payload(payload, "B");
 
     test::RunOptions options;
-    options.arguments = {"-f", "-qq", "-s", "4096", "-o", trace.native(), "-e",
-                         "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
-                         (test::bin_dir() / "activate_until.exe").native(), payload.native(), install.native(), "B",
-                         "B"};
+    const std::string helper = (test::bin_dir() / "activate_until.exe").string();
+    options.arguments = test::native_args({"-f", "-qq", "-s", "4096", "-o", trace.string(), "-e",
+                                           "trace=openat,fsync,fdatasync,rename,renameat,renameat2", helper,
+                                           payload.string(), install.string(), "B", "B"});
     options.environment.insert(test::trust_test_root_variable());
     // The leak checker cannot run under ptrace.
     options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
