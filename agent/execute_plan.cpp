@@ -86,7 +86,7 @@ Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan) {
     if (auto copied = platform::copy_file_replace(plan.archive_path, copy); !copied) {
         return fail(UpdateError::io(copy, copied.error()));
     }
-    if (auto flushed = platform::flush_existing_file(copy); !flushed) {
+    if (auto flushed = platform::flush_entry(copy); !flushed) {
         return fail(UpdateError::io(copy, flushed.error()));
     }
 

@@ -99,10 +99,6 @@ private:
 [[nodiscard]] OsResult<void> rename_replace_write_through(const std::filesystem::path& from,
                                                           const std::filesystem::path& to);
 
-// Flushes an existing file to stable storage: opens it for writing (never
-// truncating) and calls FlushFileBuffers / fsync on that handle.
-[[nodiscard]] OsResult<void> flush_existing_file(const std::filesystem::path& path);
-
 // Removes the entry `path` itself: a file, or a link or junction (never what
 // a link names). A real directory is refused. A missing entry is success.
 [[nodiscard]] OsResult<void> remove_entry(const std::filesystem::path& path);
@@ -136,5 +132,30 @@ struct ReplaceFailure {
 // Copies one file over another (CopyFileExW; elsewhere a plain copy of the
 // bytes and permission bits).
 [[nodiscard]] OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Flushes what `path` names to stable storage, never through a link: a file
+// is flushed on a handle opened for writing without following a final link
+// (FlushFileBuffers; a read-only file has the attribute lifted for the open
+// and put back; elsewhere fsync). Natively a directory is fsynced too, so
+// that its entries are durable; on Windows a directory needs no flush (its
+// entries are journaled by the file system) and succeeds, and natively so
+// does anything that is neither a file nor a directory (a FIFO). A link or
+// junction at `path` fails (ERROR_STOPPED_ON_SYMLINK / ELOOP).
+[[nodiscard]] OsResult<void> flush_entry(const std::filesystem::path& path);
+
+// Marks the entry hidden without following a link (Windows: the
+// FILE_ATTRIBUTE_HIDDEN attribute; elsewhere a name starting with "." hides
+// it, and nothing is done).
+[[nodiscard]] OsResult<void> set_hidden(const std::filesystem::path& path);
+
+// Whether a refused rename or deletion means that the file is in use or
+// protected: access denied or a sharing violation on Windows (what a running
+// program's image gives); EACCES, EPERM, EBUSY or ETXTBSY elsewhere.
+[[nodiscard]] bool is_in_use_refusal(const OsError& error);
+// The platform's access-denied error (ERROR_ACCESS_DENIED / EACCES).
+[[nodiscard]] OsError access_denied_error();
+// Whether a lookup failed because nothing has the name (ERROR_FILE_NOT_FOUND
+// or ERROR_PATH_NOT_FOUND; ENOENT elsewhere).
+[[nodiscard]] bool is_not_found(const OsError& error);
 
 }  // namespace tessaryndle::platform

@@ -169,11 +169,27 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
     return {};
 }
 
-OsResult<void> flush_existing_file(const std::filesystem::path& path) {
-    const Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_NOFOLLOW, 0));
+OsResult<void> flush_entry(const std::filesystem::path& path) {
+    // Non-blocking, so that opening a FIFO never waits for a writer; a
+    // terminal opened here must not become ours.
+    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
     if (!fd.valid()) return std::unexpected(OsError::last());
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return {};
     if (::fsync(fd.get()) != 0) return std::unexpected(OsError::last());
     return {};
 }
+
+OsResult<void> set_hidden(const std::filesystem::path&) { return {}; }
+
+bool is_in_use_refusal(const OsError& error) {
+    return !error.message &&
+           (error.code == EACCES || error.code == EPERM || error.code == EBUSY || error.code == ETXTBSY);
+}
+
+OsError access_denied_error() { return OsError::from_code(EACCES); }
+
+bool is_not_found(const OsError& error) { return !error.message && error.code == ENOENT; }
 
 }  // namespace tessaryndle::platform

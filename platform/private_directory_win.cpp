@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/long_path_win.h"
 #include "platform/private_directory.h"
 #include "platform/remove_tree.h"
 #include "platform/win_handle.h"
@@ -42,19 +43,6 @@ public:
 private:
     void* memory_;
 };
-
-// The extended-length form ("\\?\C:\...", "\\?\UNC\server\share\...") of an
-// absolute path, so that no length limit applies; other paths unchanged.
-std::wstring extended(const std::filesystem::path& path) {
-    std::wstring text = path.lexically_normal().native();
-    for (wchar_t& c : text) {
-        if (c == L'/') c = L'\\';
-    }
-    if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\")) return text;
-    if (text.size() >= 3 && text[1] == L':' && text[2] == L'\\') return L"\\\\?\\" + text;
-    if (text.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + text.substr(2);
-    return text;
-}
 
 // Wine keeps no owners: every file shows the current user as its owner.
 bool running_under_wine() {
@@ -119,8 +107,9 @@ struct Chain {
 // The base is the system's folder: followed, but it must be a directory with
 // a trusted owner.
 PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
-    UniqueHandle handle(CreateFileW(extended(base).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    PINNING_SHARE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(base).c_str(),
+                                    READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
@@ -142,9 +131,9 @@ PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
 // after it was checked would otherwise lead elsewhere.
 PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access) {
     const std::filesystem::path path = chain.path / name;
-    UniqueHandle handle(CreateFileW(extended(path).c_str(), access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                    PINNING_SHARE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(),
+                                    access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
@@ -202,9 +191,9 @@ PrivateDirectoryResult<void> create_private_directory(const std::filesystem::pat
         const bool last = i + 1 == names.size();
         const std::filesystem::path path = chain->path / names[i];
         if (last) {
-            if (auto removed = remove_any(extended(path)); !removed) return removed;
+            if (auto removed = remove_any(path); !removed) return removed;
         }
-        if (!CreateDirectoryW(extended(path).c_str(), &attributes)) {
+        if (!CreateDirectoryW(extended_length_path(path).c_str(), &attributes)) {
             const DWORD error = GetLastError();
             if (last || error != ERROR_ALREADY_EXISTS) return os_failure(OsError::from_code(error));
         }
@@ -230,7 +219,7 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
     }
     if (!plain_component(names.back())) return unsafe();
     // The directories above stay held while the tree goes.
-    auto removed = remove_tree(extended(chain->path / names.back()));
+    auto removed = remove_tree(chain->path / names.back());
     if (!removed) {
         if (removed.error().code == ERROR_FILE_NOT_FOUND || removed.error().code == ERROR_PATH_NOT_FOUND) return {};
         return os_failure(removed.error());

@@ -99,7 +99,7 @@ rm -f "$failure_log"
 
 step "version 1 of the application runs and applies the update"
 run "$DEMO/install/versions/1.0.0/tessaryndle-app.exe" --update "$(program_path "$DEMO/plan-template.json")" \
-  "$(program_path "$DEMO/session")" "$(program_path "$BUILD/signed-programs/tessaryndle-updater-agent.exe")" &
+  "$(program_path "$DEMO/session")" "$(program_path "$DEMO/install/tessaryndle-updater-agent.exe")" &
 application=$!
 verdict_fail() {
   printf '\nVERDICT: FAILED - %s\n' "$*"

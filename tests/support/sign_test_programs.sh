@@ -29,12 +29,12 @@ for program in "$@"; do
     part="$out/.$name.part"
     rm -f "$part"
     if [[ $(head -c 2 "$program") == MZ ]]; then
-        osslsigncode sign -certs "$pki/signing-chain.pem" -key "$pki/signing-leaf.key" -h sha256 \
+        osslsigncode sign -certs "$pki/test-signing-chain.pem" -key "$pki/test-signing-key.pem" -h sha256 \
             -n "Tessaryndle test build" -in "$program" -out "$part" > /dev/null
     else
         cp "$program" "$part"
         openssl smime -sign -binary -noattr -nosmimecap -outform DER -md sha256 -in "$program" \
-            -signer "$pki/signing-leaf.pem" -inkey "$pki/signing-leaf.key" -certfile "$pki/test-root-ca.pem" \
+            -signer "$pki/test-signing-chain.pem" -inkey "$pki/test-signing-key.pem" -certfile "$pki/test-root-ca.pem" \
             -out "$part.p7s"
         length=$(stat -c %s "$part.p7s")
         cat "$part.p7s" >> "$part"

@@ -52,7 +52,7 @@ fs::path UpdateWorld::application() const {
     return install / name(VERSIONS_DIRECTORY) / name(OLD_BUILD) / name(APPLICATION_EXECUTABLE);
 }
 fs::path UpdateWorld::launcher() const { return install / name(LAUNCHER_EXECUTABLE); }
-fs::path UpdateWorld::agent() const { return signed_programs_dir() / name(UPDATER_AGENT_EXECUTABLE); }
+fs::path UpdateWorld::agent() const { return install / name(UPDATER_AGENT_EXECUTABLE); }
 
 void UpdateWorld::write_template() const { write_file(plan_template, plan_text(plan)); }
 

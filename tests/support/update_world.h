@@ -38,10 +38,8 @@ struct UpdateWorld {
     // install/versions/1.0.0/tessaryndle-app.exe: the running application.
     [[nodiscard]] std::filesystem::path application() const;
     [[nodiscard]] std::filesystem::path launcher() const;
-    // The agent the application starts: a signed copy outside the
-    // installation. (Started from inside it, it would have to replace its own
-    // running file, which Windows, and Wine, refuse until activation moves a
-    // running agent aside first.)
+    // The agent the application starts: the installed one, which activation
+    // then replaces while it runs.
     [[nodiscard]] std::filesystem::path agent() const;
     // Rewrites the template from `plan`.
     void write_template() const;
