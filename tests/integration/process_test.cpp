@@ -13,6 +13,7 @@
 #include "platform/os_error.h"
 #include "platform/process.h"
 #include "tests/support/environment.h"
+#include "tests/support/process_state.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/test_support.h"
 
@@ -121,7 +122,14 @@ TEST(WaitForApplicationExit, AProcessThatIsGoneCannotBeOpened) {
         ASSERT_TRUE(started->wait());
     }  // its handle is closed here, so the identifier is free
 
-    const auto waited = agent::wait_for_application_exit(id);
+    // Wine lets an ended process be opened for a moment after its last
+    // handle was closed; the wait then returns at once.
+    auto waited = agent::wait_for_application_exit(id);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (waited && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        waited = agent::wait_for_application_exit(id);
+    }
     ASSERT_FALSE(waited);
     EXPECT_EQ(waited.error().kind(), UpdateErrorKind::Installation);
     // Wine refuses an unknown identifier with ERROR_INVALID_PARAMETER, Linux
@@ -200,10 +208,9 @@ TEST(ProgressHelper, IsGoneWhenStopReturns) {
     const std::uint32_t id = *helper.process_id();
     std::this_thread::sleep_for(200ms);
 
+    EXPECT_FALSE(test::process_has_ended(id));
     agent::stop_progress_helper(std::move(helper));
-    const auto gone = agent::wait_for_application_exit(id);
-    ASSERT_FALSE(gone);
-    EXPECT_TRUE(gone.error().display().starts_with("installation failed: open application process: "));
+    EXPECT_TRUE(test::process_has_ended(id));
 }
 
 TEST(ProgressHelper, DroppingItStopsTheHelperToo) {
@@ -219,7 +226,7 @@ TEST(ProgressHelper, DroppingItStopsTheHelperToo) {
         EXPECT_FALSE(helper.running());  // NOLINT(bugprone-use-after-move): moved-from is none
         EXPECT_TRUE(moved.running());
     }
-    EXPECT_FALSE(agent::wait_for_application_exit(id));
+    EXPECT_TRUE(test::process_has_ended(id));
 }
 
 TEST(ProgressHelper, AProgramThatCannotStartGivesNone) {
