@@ -37,15 +37,5 @@ TEST(LaunchElevatedWorker, RunasStartsTheWorkerWithExactlyItsFourArguments) {
     }
 }
 
-TEST(LaunchElevatedWorker, AShellFailureIsAnInstallationErrorWithTheWindowsText) {
-    test::TempDir temp;
-    const auto launched = agent::launch_elevated_program(temp / "missing.exe", temp / "plan.json",
-                                                         temp / "install-result.json");
-    ASSERT_FALSE(launched);
-    EXPECT_EQ(launched.error().kind(), UpdateErrorKind::Installation);
-    EXPECT_TRUE(launched.error().display().starts_with("installation failed: launch elevated Windows installer: "))
-        << launched.error().display();
-}
-
 }  // namespace
 }  // namespace tessaryndle

@@ -1,14 +1,12 @@
-// Command lines the agent builds for the processes it starts: the elevated
-// worker's parameters and the progress helper's arguments.
+// The elevated worker's command line: quoting and the exact parameters. (The
+// progress helper's arguments are checked as they arrive, in
+// tests/integration/process_test.cpp.)
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "agent/process.h"
-#include "agent/progress.h"
 
 namespace tessaryndle {
 namespace {
@@ -50,38 +48,6 @@ TEST(ElevatedWorker, ParametersAreTheTwoQuotedPathsAndNothingElse) {
               native(R"(--execute-plan "C:\Users\U\S\plan.json" --result "C:\Users\U\S\install-result.json")"));
     EXPECT_EQ(agent::elevated_worker_parameters(path_from_utf8(R"(C:\a b\)"), path_from_utf8("r\"q")),
               native(R"(--execute-plan "C:\a b\\" --result "r\"q")"));
-}
-
-TEST(ProgressHelper, ArgumentsAreTheSixOfProgressHelperMode) {
-    struct Case {
-        std::uint64_t delay;
-        const char* name;
-        const char* target;
-        const char* delay_text;
-    };
-    const Case cases[] = {
-        {0, "Tessaryndle", R"(C:\Program Files\Tessaryndle)", "0"},
-        {1500, "My App", "/opt/my app", "1500"},
-        {UINT64_MAX, "", R"(C:\Program Files\Tessaryndle\)", "18446744073709551615"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.delay_text);
-        agent::InstallPlan plan;
-        plan.fallback_progress_delay_ms = c.delay;
-        plan.app_name = c.name;
-        plan.install_target = path_from_utf8(c.target);
-        const std::vector<NativeString> expected = {native("--show-progress-after"), native(c.delay_text),
-                                                    native("--app-name"),            native(c.name),
-                                                    native("--app-path"),            native(c.target)};
-        EXPECT_EQ(agent::progress_helper_arguments(plan), expected);
-    }
-}
-
-TEST(ProgressHelper, NoneIsNotRunningAndStopsAsNothing) {
-    agent::ProgressHelper none;
-    EXPECT_FALSE(none.running());
-    EXPECT_FALSE(none.process_id().has_value());
-    agent::stop_progress_helper(std::move(none));
 }
 
 }  // namespace
