@@ -9,7 +9,8 @@
 #include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "common/current_version.h"
-#include "common/text.h"
+#include "common/path_rules.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/remove_tree.h"
@@ -25,74 +26,16 @@ std::filesystem::path name_path(std::string_view ascii) { return std::filesystem
 
 void after_step(int step) { test_hooks::stop_at("after-step-" + std::to_string(step)); }
 
-bool is_separator(Char c) { return c == Char('/') || c == Char('\\'); }
-
-// The components of a manifest path as path parsing sees them: both
-// separators split, empty components and "." after the first are dropped. A
-// leading separator counts as a root component of its own.
-std::vector<NativeString> path_components(NativeView text) {
-    std::vector<NativeString> components;
-    std::size_t start = 0;
-    if (!text.empty() && is_separator(text.front())) {
-        components.emplace_back(1, text.front());
-        start = 1;
-    }
-    while (start <= text.size()) {
-        std::size_t end = start;
-        while (end < text.size() && !is_separator(text[end])) ++end;
-        const NativeView component = text.substr(start, end - start);
-        const bool dot = component.size() == 1 && component[0] == Char('.');
-        if (!component.empty() && !(dot && !components.empty())) components.emplace_back(component);
-        start = end + 1;
-    }
-    return components;
-}
-
-bool plain_name(const NativeString& component) {
-    if (component.empty()) return false;
-    if (component == NativeString(1, Char('.')) || component == NativeString(2, Char('.'))) return false;
-    return std::none_of(component.begin(), component.end(), is_separator);
-}
-
 // The build directory name an executable path keeps: its second component.
 std::optional<NativeString> kept_build_name(const std::filesystem::path& executable) {
-    auto components = path_components(executable.native());
-    if (components.size() < 2 || !plain_name(components[1])) return std::nullopt;
+    auto components = path_rules::manifest_path_components(executable.native());
+    if (components.size() < 2 || !path_rules::is_plain_component(NativeView(components[1]))) return std::nullopt;
     return std::move(components[1]);
-}
-
-// `path` relative to `base`, when `base` is a leading part of it. The empty
-// element that a trailing separator leaves ("payload\" iterates as
-// "payload", "") is not a component and is skipped on both sides.
-std::optional<std::filesystem::path> strip_prefix(const std::filesystem::path& path,
-                                                  const std::filesystem::path& base) {
-    auto it = path.begin();
-    for (const auto& component : base) {
-        if (component.empty()) continue;
-        while (it != path.end() && it->empty()) ++it;
-        if (it == path.end() || *it != component) return std::nullopt;
-        ++it;
-    }
-    std::filesystem::path rest;
-    for (; it != path.end(); ++it) {
-        if (!it->empty()) rest /= *it;
-    }
-    return rest;
 }
 
 }  // namespace
 
-bool check_build_identifier(std::string_view build) {
-    if (build.empty()) return false;
-    bool only_dots = true;
-    for (const char c : build) {
-        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                             c == '-' || c == '.' || c == '_';
-        if (!allowed) return false;
-        if (c != '.') only_dots = false;
-    }
-    return !only_dots;
-}
+bool check_build_identifier(std::string_view build) { return path_rules::is_valid_build_identifier(build); }
 
 Result<void> replace_stable_component(const std::filesystem::path& source, const std::filesystem::path& target) {
     if (auto moved = platform::rename_replace_write_through(source, target); !moved) {
@@ -113,7 +56,7 @@ Result<void> copy_staged_tree(const std::filesystem::path& source, const std::fi
         if (!*item) return fail(UpdateError::installation(item->error().description()));
         const platform::WalkEntry& entry = **item;
         // 2.2
-        const auto relative = strip_prefix(entry.path, source);
+        const auto relative = path_rules::relative_to_prefix(entry.path, source);
         if (!relative) return fail(UpdateError::installation("prefix not found"));
         const std::filesystem::path target = relative->empty() ? destination : destination / *relative;
         switch (entry.kind) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/constants.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 
 namespace tessaryndle::agent {

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "common/update_error.h"
 
 namespace tessaryndle::agent {

@@ -7,8 +7,9 @@
 
 #include "agent/artifact_url.h"
 #include "common/constants.h"
+#include "common/path_rules.h"
 #include "common/strict_json.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/remove_tree.h"
@@ -72,37 +73,6 @@ constexpr RecordSpec PLAN_RECORD{"InstallPlan", PLAN_FIELDS};
 // %PROGRAMDATA%\{application_id}\Updater.
 constexpr std::string_view SESSION_ROOT_NAME = "Updater";
 
-// One plain name: not empty, not "." or "..", and without anything that
-// separates path components or names a drive or stream on some platform.
-bool is_plain_component(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") {
-        return false;
-    }
-    return name.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
-}
-
-// Whether two paths name the same place by their components: the same prefix
-// (drive, share) and root, and equal names compared exactly; repeated
-// separators and "." components do not count.
-bool same_components(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (a.native() == b.native()) {
-        return true;
-    }
-    if (a.root_name().native() != b.root_name().native() || a.has_root_directory() != b.has_root_directory()) {
-        return false;
-    }
-    auto names = [](const std::filesystem::path& path) {
-        std::vector<NativeString> out;
-        for (const auto& part : path.relative_path()) {
-            if (!part.empty() && part != ".") {
-                out.push_back(part.native());
-            }
-        }
-        return out;
-    };
-    return names(a) == names(b);
-}
-
 }  // namespace
 
 Result<InstallPlan> parse_install_plan(std::string_view bytes) {
@@ -156,7 +126,7 @@ Result<InstallPlan> load_install_plan(const std::filesystem::path& path) {
     // 4. The nonce becomes a directory name of the elevated worker, so it
     //    must not be able to point anywhere else.
     if (plan->schema != INSTALL_PLAN_SCHEMA_VERSION || plan->nonce.size() != INSTALL_PLAN_NONCE_LENGTH ||
-        !is_plain_component(plan->nonce)) {
+        !path_rules::is_plain_component(plan->nonce)) {
         return fail(UpdateError::installation("install plan schema or nonce is invalid"));
     }
     return plan;
@@ -186,21 +156,21 @@ Result<VerifiedArtifact> validate_artifact_url(const SerializableArtifact& artif
 void remove_privileged_session_directory(const InstallPlan& plan) {
     // 1. S, the session directory, must have a plain final name.
     const std::filesystem::path session = plan.staging_directory.parent_path();
-    if (session.empty() || !is_plain_component(path_display(session.filename()))) {
+    if (session.empty() || !path_rules::is_plain_component(path_display(session.filename()))) {
         return;
     }
     // 2. R, the root of all session directories. Without PROGRAMDATA (or with
     //    a relative one) R would depend on the working directory: remove
     //    nothing. The application identifier must be one component.
     const auto program_data = platform::program_data_folder();
-    if (!program_data || !program_data->is_absolute() || !is_plain_component(plan.application_id)) {
+    if (!program_data || !program_data->is_absolute() || !path_rules::is_plain_component(plan.application_id)) {
         return;
     }
     const std::filesystem::path root =
         *program_data / path_from_utf8(plan.application_id) / std::string(SESSION_ROOT_NAME);
     // 3-4. S must lie directly inside R.
     const std::filesystem::path parent = session.parent_path();
-    if (parent.empty() || !same_components(parent, root)) {
+    if (parent.empty() || !path_rules::same_components(parent, root)) {
         return;
     }
     // 5. Links inside are removed as links, never followed.

@@ -6,86 +6,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/path_rules.h"
 #include "common/strict_json.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle {
 namespace {
-
-template <class Char>
-bool is_separator(Char c) {
-    return c == Char('/') || c == Char('\\');
-}
-
-// Characters that never belong to a plain Windows file name. A colon makes a
-// drive prefix ("C:x") or an alternate data stream ("app.exe:s"); a NUL
-// would cut the name short when it reaches the system, hiding the extension.
-template <class Char>
-bool is_forbidden_character(Char c) {
-    const auto u = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(c));
-    if (u < 0x20) return true;
-    switch (u) {
-        case ':':
-        case '<':
-        case '>':
-        case '"':
-        case '|':
-        case '?':
-        case '*':
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A name made only of dots and spaces: Windows trims trailing dots and spaces
-// from a component, so ".. " or "..." would not stay the plain name it looks
-// like.
-template <class Char>
-bool is_dots_and_spaces(std::basic_string_view<Char> name) {
-    for (const Char c : name) {
-        if (c != Char('.') && c != Char(' ')) return false;
-    }
-    return true;
-}
-
-template <class Char>
-bool safe_executable_path(std::basic_string_view<Char> text) {
-    // Empty, rooted ("\x", "/x") and UNC or device paths ("\\server", "\\?\").
-    if (text.empty() || is_separator(text.front())) return false;
-
-    std::basic_string_view<Char> last;
-    bool first = true;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = start;
-        while (end < text.size() && !is_separator(text[end])) ++end;
-        const std::basic_string_view<Char> component = text.substr(start, end - start);
-        start = end + 1;
-        if (component.empty()) continue;
-        for (const Char c : component) {
-            if (is_forbidden_character(c)) return false;
-        }
-        if (component.size() == 1 && component.front() == Char('.')) {
-            // "." first makes the path explicitly relative to the current
-            // directory; later ones are dropped like empty components.
-            if (first) return false;
-            continue;
-        }
-        if (is_dots_and_spaces(component)) return false;
-        first = false;
-        last = component;
-    }
-    if (last.empty()) return false;
-
-    const std::size_t dot = last.rfind(Char('.'));
-    if (dot == std::basic_string_view<Char>::npos || dot == 0) return false;
-    const std::basic_string_view<Char> extension = last.substr(dot + 1);
-    return extension.size() == 3 && extension[0] == Char('e') && extension[1] == Char('x') &&
-           extension[2] == Char('e');
-}
 
 // The agent's view: all four members.
 constexpr json::FieldSpec CURRENT_VERSION_FIELDS[] = {
@@ -102,10 +30,7 @@ UpdateError invalid_path_text() {
 
 }  // namespace
 
-bool check_executable_path(const std::filesystem::path& path) {
-    using Char = std::filesystem::path::value_type;
-    return safe_executable_path(std::basic_string_view<Char>(path.native()));
-}
+bool check_executable_path(const std::filesystem::path& path) { return path_rules::is_safe_executable_path(path); }
 
 std::filesystem::path manifest_path_from_text(std::string_view text) {
     std::filesystem::path path = path_from_utf8(text);
@@ -143,45 +68,38 @@ Result<std::string> serialize_current_version(const CurrentVersion& manifest) {
 }
 
 Result<void> write_current_version(const std::filesystem::path& path, const CurrentVersion& manifest) {
-    // 1. Nothing is written for a manifest the launcher would refuse.
+    // Nothing is written for a manifest the launcher would refuse.
     if (!check_executable_path(manifest.executable)) {
         return fail(UpdateError::installation("current-version executable path is unsafe"));
     }
 
-    // 2. The sibling "current.json.new" in the same directory, so that the
-    //    final rename never crosses file systems.
+    // The sibling "current.json.new" in the same directory, so that the final
+    // rename never crosses file systems.
     std::filesystem::path temporary = path;
     temporary.replace_extension("json.new");
 
-    // 3. A stale temporary file from an earlier failed write is truncated.
-    auto file = platform::OutputFile::create_truncate(temporary);
-    if (!file) return fail(UpdateError::io(temporary, file.error()));
-
-    // 4. Serialising after the file exists leaves it empty behind on failure.
+    // Serialised before anything is written: a manifest that cannot be
+    // written leaves nothing behind.
     auto text = serialize_current_version(manifest);
     if (!text) return fail(std::move(text.error()));
 
-    // 5, 6. The content must be on disk before the rename makes it current.
-    if (auto written = file->write_all(*text); !written) return fail(UpdateError::io(temporary, written.error()));
-    auto flushed = file->flush();
-    file->close();
-    if (!flushed) return fail(UpdateError::io(temporary, flushed.error()));
-
-    // 7. No manifest yet (or it cannot be looked up): an ordinary replacing
-    //    rename.
-    if (!platform::file_info_follow(path)) {
-        if (auto renamed = platform::rename_replace(temporary, path); !renamed) {
-            return fail(UpdateError::io(path, renamed.error()));
+    // A stale temporary file from an earlier failed write is removed as an
+    // entry and the new one created new, so that nothing is ever written
+    // through a link planted at that name. A manifest already in place is
+    // replaced with write-through: the switch is on disk when this returns,
+    // and until this rename the old build stays active. With no manifest yet
+    // (or one that cannot be looked up) the ordinary replacing rename does.
+    const bool replacing = platform::file_info_follow(path).has_value();
+    auto replaced = platform::replace_file_contents(
+        path, temporary, *text, platform::ExistingTemporary::Remove,
+        replacing ? platform::RenameKind::WriteThrough : platform::RenameKind::Ordinary);
+    if (!replaced) {
+        const platform::ReplaceFailure& failure = replaced.error();
+        if (failure.stage == platform::ReplaceFailure::Stage::Temporary) {
+            return fail(UpdateError::io(temporary, failure.error));
         }
-        return {};
-    }
-
-    // 8. Replace the existing manifest; write-through, so that the switch is
-    //    on disk when this returns. Until this rename the old build stays
-    //    active.
-    if (auto replaced = platform::rename_replace_write_through(temporary, path); !replaced) {
-        const std::string reason = platform::windows_error_text(replaced.error().code);
-        return fail(UpdateError::installation("activate update: " + reason));
+        if (!replacing) return fail(UpdateError::io(path, failure.error));
+        return fail(UpdateError::installation("activate update: " + platform::windows_error_text(failure.error.code)));
     }
     return {};
 }

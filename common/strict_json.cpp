@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace tessaryndle::json {
 namespace {

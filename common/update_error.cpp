@@ -1,21 +1,9 @@
 #include "common/update_error.h"
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle {
-
-OsError OsError::last() { return OsError::from_code(platform::last_error_code()); }
-
-std::string OsError::display() const {
-    if (message) {
-        return *message;
-    }
-    const std::string message = platform::system_message(code);
-    const std::string number = "os error " + std::to_string(code);
-    if (message.empty()) return number;
-    return message + " (" + number + ")";
-}
 
 std::string JsonError::display() const {
     if (line == 0) {

@@ -11,23 +11,9 @@
 #include <utility>
 #include <variant>
 
+#include "platform/os_error.h"
+
 namespace tessaryndle {
-
-// An operating-system error: the platform's error number and, for errors that
-// are not raised by the system, a message of our own.
-struct OsError {
-    std::int64_t code = 0;
-    std::optional<std::string> message;
-
-    // The calling thread's last system error (GetLastError() on Windows,
-    // errno elsewhere).
-    [[nodiscard]] static OsError last();
-    [[nodiscard]] static OsError from_code(std::int64_t code) { return OsError{code, std::nullopt}; }
-    [[nodiscard]] static OsError custom(std::string text) { return OsError{0, std::move(text)}; }
-
-    // "{system message} (os error {code})", or the own message.
-    [[nodiscard]] std::string display() const;
-};
 
 // A JSON reader failure: the description and the 1-based line and column of
 // the byte where reading stopped (line 0 means "no position").

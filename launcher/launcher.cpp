@@ -6,7 +6,7 @@
 
 #include "common/constants.h"
 #include "common/current_version.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "launcher/launch_manifest.h"
 #include "platform/command_line.h"
 #include "platform/files.h"

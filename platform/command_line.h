@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace tessaryndle::platform {
 

@@ -10,12 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/update_error.h"
+#include "platform/os_error.h"
 
 namespace tessaryndle::platform {
-
-template <class T>
-using OsResult = std::expected<T, OsError>;
 
 struct FileInfo {
     bool directory = false;
@@ -47,7 +44,8 @@ class OutputFile {
 public:
     // Creates or truncates, sharing read, write and delete with other openers.
     [[nodiscard]] static OsResult<OutputFile> create_truncate(const std::filesystem::path& path);
-    // Creates only when nothing exists under the name yet.
+    // Creates only when nothing exists under the name yet, not even a link
+    // (which is never followed).
     [[nodiscard]] static OsResult<OutputFile> create_new(const std::filesystem::path& path);
 
     OutputFile(OutputFile&& other) noexcept;
@@ -82,6 +80,36 @@ private:
 // of the target's directory.
 [[nodiscard]] OsResult<void> rename_replace_write_through(const std::filesystem::path& from,
                                                           const std::filesystem::path& to);
+
+// Removes the entry `path` itself: a file, or a link or junction (never what
+// a link names). A real directory is refused. A missing entry is success.
+[[nodiscard]] OsResult<void> remove_entry(const std::filesystem::path& path);
+
+// What replace_file_contents does when something already has the temporary
+// name: fail, or remove that entry first (as an entry, never through it).
+enum class ExistingTemporary { Refuse, Remove };
+// The final rename: rename_replace or rename_replace_write_through.
+enum class RenameKind { Ordinary, WriteThrough };
+
+struct ReplaceFailure {
+    enum class Stage {
+        Temporary,  // creating, writing or flushing the temporary file
+        Rename,     // renaming it over the target
+    };
+    Stage stage;
+    OsError error;
+};
+
+// The one way to replace a file that another process reads: the bytes go to
+// `temporary` (a sibling of `target`, created new so that nothing is ever
+// written through a link at that name), are flushed to stable storage, and
+// the file is renamed over `target`. Readers see the old complete file or the
+// new one. On failure `target` is unchanged; a temporary file this call
+// created may remain.
+[[nodiscard]] std::expected<void, ReplaceFailure> replace_file_contents(const std::filesystem::path& target,
+                                                                        const std::filesystem::path& temporary,
+                                                                        std::string_view bytes,
+                                                                        ExistingTemporary existing, RenameKind rename);
 
 // Copies one file over another (CopyFileExW; elsewhere a plain copy of the
 // bytes and permission bits).

@@ -25,3 +25,19 @@ std::string windows_error_text(std::int64_t code) {
 }
 
 }  // namespace tessaryndle::platform
+
+namespace tessaryndle {
+
+OsError OsError::last() { return OsError::from_code(platform::last_error_code()); }
+
+std::string OsError::display() const {
+    if (message) {
+        return *message;
+    }
+    const std::string message = platform::system_message(code);
+    const std::string number = "os error " + std::to_string(code);
+    if (message.empty()) return number;
+    return message + " (" + number + ")";
+}
+
+}  // namespace tessaryndle

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle::platform {

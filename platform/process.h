@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 
 namespace tessaryndle::platform {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/files.h"
 
 namespace tessaryndle::platform {

@@ -30,6 +30,7 @@ run() { # NAME COMMAND...
 }
 
 run "bootstrap" scripts/bootstrap.sh || exit 1
+run "layers" scripts/check_layers.sh
 
 build() { cmake --preset "$1" && cmake --build --preset "$1"; }
 

@@ -9,7 +9,7 @@
 
 #include "agent/activation.h"
 #include "agent/plan.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/command_line.h"
 
 int main() {

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"

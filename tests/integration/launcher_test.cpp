@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/os_error.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/run_program.h"

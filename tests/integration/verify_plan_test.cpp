@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/constants.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/authenticode_fixture.h"
 #include "tests/support/plan_fixture.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/environment.h"
 
 namespace tessaryndle::test {

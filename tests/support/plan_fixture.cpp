@@ -1,7 +1,7 @@
 #include "tests/support/plan_fixture.h"
 
 #include "common/constants.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::test {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "agent/authenticode.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/authenticode_fixture.h"
 #include "tests/support/environment.h"
 #include "tests/support/test_support.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/current_version.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/os_error.h"
 #include "tests/support/test_support.h"
 
@@ -108,56 +108,6 @@ TEST(SerializeCurrentVersionTest, NonAsciiPathIsWrittenAsUtf8) {
         << *text;
 }
 
-TEST(CheckExecutablePathTest, Table) {
-    struct Case {
-        std::string path;
-        bool safe;
-    };
-    const std::vector<Case> cases = {
-        {"versions/1.0/tessaryndle-app.exe", true},
-        {"versions\\1.0\\tessaryndle-app.exe", true},
-        {"versions\\1.0/tessaryndle-app.exe", true},
-        {"tessaryndle-app.exe", true},
-        {"a.b.exe", true},
-        {"versions//1.0\\\\tessaryndle-app.exe", true},
-        {"versions/./1.0/tessaryndle-app.exe", true},
-        {"", false},
-        {"C:\\x\\tessaryndle-app.exe", false},
-        {"C:tessaryndle-app.exe", false},
-        {"c:/x/tessaryndle-app.exe", false},
-        {"\\x\\tessaryndle-app.exe", false},
-        {"/x/tessaryndle-app.exe", false},
-        {"\\\\server\\share\\tessaryndle-app.exe", false},
-        {"//server/share/tessaryndle-app.exe", false},
-        {"\\\\?\\C:\\tessaryndle-app.exe", false},
-        {"..\\tessaryndle-app.exe", false},
-        {".\\tessaryndle-app.exe", false},
-        {"versions\\..\\tessaryndle-app.exe", false},
-        {"versions/1.0/..", false},
-        {"versions\\1.0\\tessaryndle-app.EXE", false},
-        {"versions\\1.0\\tessaryndle-app.Exe", false},
-        {"versions\\1.0\\tessaryndle-app", false},
-        {"versions\\1.0\\tessaryndle-app.exe.old", false},
-        {"versions\\1.0\\.exe", false},
-        {"versions\\1.0\\tessaryndle-app.exe.", false},
-        {"versions\\1.0\\tessaryndle-app.exe ", false},
-        {"versions\\1.0\\tessaryndle-app.exex", false},
-        {"exe", false},
-        // Never plain names on Windows: a stream name, trimmed dots and
-        // spaces, a NUL that would cut the name before its extension.
-        {"versions\\1.0\\tessaryndle-app.exe:stream.exe", false},
-        {"versions:1.0\\tessaryndle-app.exe", false},
-        {"versions\\.. \\tessaryndle-app.exe", false},
-        {"versions\\...\\tessaryndle-app.exe", false},
-        {std::string("versions\\1.0\\tessaryndle-app\0.exe", 33), false},
-        {"versions\\1.0\\tessaryndle-app?.exe", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(check_executable_path(path_from_utf8(c.path)), c.safe);
-    }
-}
-
 class WriteCurrentVersionTest : public ::testing::Test {
 protected:
     fs::path manifest_path() const { return dir_ / "current.json"; }
@@ -181,7 +131,7 @@ TEST_F(WriteCurrentVersionTest, ReplacesExistingManifest) {
     EXPECT_FALSE(fs::exists(temporary_path()));
 }
 
-TEST_F(WriteCurrentVersionTest, StaleTemporaryFileIsTruncatedAndReplaced) {
+TEST_F(WriteCurrentVersionTest, StaleTemporaryFileIsReplaced) {
     test::write_file(temporary_path(), std::string(4096, 'x'));
     test::write_file(manifest_path(), "old");
     ASSERT_TRUE(write_current_version(manifest_path(), example_manifest()));
@@ -200,7 +150,7 @@ TEST_F(WriteCurrentVersionTest, UnsafeExecutableTouchesNothing) {
     EXPECT_FALSE(fs::exists(temporary_path()));
 }
 
-TEST_F(WriteCurrentVersionTest, InvalidUnicodePathLeavesEmptyTemporaryFile) {
+TEST_F(WriteCurrentVersionTest, InvalidUnicodePathWritesNothing) {
     test::write_file(manifest_path(), "old");
     CurrentVersion manifest = example_manifest();
     manifest.previous_executable = invalid_unicode_path();
@@ -208,7 +158,7 @@ TEST_F(WriteCurrentVersionTest, InvalidUnicodePathLeavesEmptyTemporaryFile) {
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().display(), "serialization failed: path contains invalid UTF-8 characters");
     EXPECT_EQ(test::read_file(manifest_path()), "old");
-    EXPECT_EQ(test::read_file(temporary_path()), "");
+    EXPECT_FALSE(fs::exists(temporary_path()));
 }
 
 TEST_F(WriteCurrentVersionTest, TemporaryFileThatCannotBeCreatedIsIoAtItsPath) {

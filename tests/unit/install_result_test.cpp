@@ -10,7 +10,7 @@
 #include <string>
 
 #include "agent/install_result.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {

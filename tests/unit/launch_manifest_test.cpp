@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "launcher/launch_manifest.h"
 #include "tests/support/test_support.h"
 

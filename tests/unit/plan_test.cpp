@@ -8,7 +8,7 @@
 #include "agent/artifact_url.h"
 #include "common/constants.h"
 #include "common/strict_json.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/environment.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/test_support.h"

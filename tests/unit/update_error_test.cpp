@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "common/update_error.h"
 #include "platform/os_error.h"
 

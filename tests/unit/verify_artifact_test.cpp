@@ -6,7 +6,7 @@
 #include <string>
 
 #include "agent/verify.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/test_support.h"
 
