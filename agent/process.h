@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "common/update_error.h"
 
 namespace tessaryndle::agent {

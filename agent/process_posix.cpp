@@ -15,6 +15,7 @@
 
 #include "agent/process.h"
 #include "agent/process_platform.h"
+#include "platform/descriptor_posix.h"
 #include "platform/os_error.h"
 
 extern char** environ;
@@ -48,22 +49,6 @@ UpdateError launch_failure(const std::string& why) {
 
 UpdateError launch_failure_errno(int code) { return launch_failure(platform::windows_error_text(code)); }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { reset(); }
-    [[nodiscard]] int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
 std::filesystem::path from_current_directory(const std::filesystem::path& path) {
     if (path.is_absolute()) return path;
     std::error_code ec;
@@ -86,12 +71,13 @@ void wait_for_end_of_file(int fd) {
 namespace process_detail {
 
 ProbeOutcome create_probe_file(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    platform::Descriptor probe(
+        platform::retry_on_eintr([&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }));
+    if (!probe.valid()) {
         return errno == EEXIST || errno == EADDRINUSE ? ProbeOutcome::name_taken : ProbeOutcome::failed;
     }
     ::unlink(path.c_str());
-    ::close(fd);
+    probe.reset();
     return ProbeOutcome::created;
 }
 
@@ -130,8 +116,8 @@ Result<void> launch_elevated_program(const std::filesystem::path& program, const
     // closes when the worker starts or when pkexec ends, whichever is first.
     int pipe_fds[2] = {-1, -1};
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return fail(launch_failure_errno(errno));
-    FileDescriptor read_end(pipe_fds[0]);
-    FileDescriptor write_end(pipe_fds[1]);
+    platform::Descriptor read_end(pipe_fds[0]);
+    platform::Descriptor write_end(pipe_fds[1]);
     // The agent is single-threaded, so no other child can inherit it.
     if (::fcntl(write_end.get(), F_SETFD, 0) != 0) return fail(launch_failure_errno(errno));
 
@@ -181,12 +167,9 @@ Result<void> wait_for_application_exit(std::uint32_t process_id) {
     if (fd < 0) {
         return fail(UpdateError::installation("open application process: " + platform::windows_error_text(errno)));
     }
-    const FileDescriptor application(static_cast<int>(fd));
+    const platform::Descriptor application(static_cast<int>(fd));
     pollfd watch{application.get(), POLLIN, 0};
-    int ready = 0;
-    do {
-        ready = ::poll(&watch, 1, -1);
-    } while (ready < 0 && errno == EINTR);
+    const int ready = platform::retry_on_eintr([&] { return ::poll(&watch, 1, -1); });
     if (ready != 1) {
         const std::uint32_t outcome = ready < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(ready);
         return fail(UpdateError::installation("wait for application process returned WAIT_EVENT(" +

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "agent/plan.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/process.h"
 
 namespace tessaryndle::agent {

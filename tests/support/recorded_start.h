@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace tessaryndle::test {
 
