@@ -59,10 +59,7 @@ std::filesystem::path from_current_directory(const std::filesystem::path& path) 
 // Blocks until the write ends of the pipe are all closed.
 void wait_for_end_of_file(int fd) {
     char buffer[64];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) return;
-        if (n < 0 && errno != EINTR) return;
+    while (platform::retry_on_eintr([&] { return ::read(fd, buffer, sizeof buffer); }) > 0) {
     }
 }
 
@@ -128,7 +125,6 @@ Result<void> launch_elevated_program(const std::filesystem::path& program, const
     int rc = ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (rc == 0) rc = ::posix_spawn_file_actions_addclose(&actions, read_end.get());
     pid_t pid = 0;
     if (rc == 0) rc = ::posix_spawn(&pid, pkexec.c_str(), &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);

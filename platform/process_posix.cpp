@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/descriptor_posix.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -76,10 +77,8 @@ OsResult<void> ChildProcess::terminate() {
 OsResult<std::uint32_t> ChildProcess::wait() {
     if (process_ < 0) return std::unexpected(OsError::from_code(ECHILD));
     int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(static_cast<pid_t>(process_), &status, 0);
-        if (done >= 0) break;
-        if (errno != EINTR) return std::unexpected(OsError::from_code(errno));
+    if (retry_on_eintr([&] { return ::waitpid(static_cast<pid_t>(process_), &status, 0); }) < 0) {
+        return std::unexpected(OsError::from_code(errno));
     }
     process_ = -1;
     if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
