@@ -96,12 +96,9 @@ bool needs_elevation(const std::filesystem::path& install_target) {
             value = fast.next();
         }
         switch (process_detail::create_probe_file(directory / probe_name(value))) {
-            case process_detail::ProbeOutcome::created:
-                return false;
-            case process_detail::ProbeOutcome::name_taken:
-                continue;
-            case process_detail::ProbeOutcome::failed:
-                return true;
+            case process_detail::ProbeOutcome::created: return false;
+            case process_detail::ProbeOutcome::name_taken: continue;
+            case process_detail::ProbeOutcome::failed: return true;
         }
     }
     return true;
@@ -113,13 +110,12 @@ NativeString quote_argument(const std::filesystem::path& path) {
 
 NativeString elevated_worker_parameters(const std::filesystem::path& plan_path,
                                         const std::filesystem::path& result_path) {
-    const std::string text = "--execute-plan " + quote_text(path_display(plan_path)) + " --result " +
-                             quote_text(path_display(result_path));
+    const std::string text =
+        "--execute-plan " + quote_text(path_display(plan_path)) + " --result " + quote_text(path_display(result_path));
     return path_from_utf8(text).native();
 }
 
-Result<void> launch_elevated_worker(const std::filesystem::path& plan_path,
-                                    const std::filesystem::path& result_path) {
+Result<void> launch_elevated_worker(const std::filesystem::path& plan_path, const std::filesystem::path& result_path) {
     const auto agent = platform::own_executable_path();
     if (!agent) return fail(UpdateError::io("updater agent", agent.error()));
     return launch_elevated_program(*agent, plan_path, result_path);

@@ -59,8 +59,7 @@ std::filesystem::path from_current_directory(const std::filesystem::path& path) 
 // Blocks until the write ends of the pipe are all closed.
 void wait_for_end_of_file(int fd) {
     char buffer[64];
-    while (platform::retry_on_eintr([&] { return ::read(fd, buffer, sizeof buffer); }) > 0) {
-    }
+    while (platform::retry_on_eintr([&] { return ::read(fd, buffer, sizeof buffer); }) > 0) {}
 }
 
 }  // namespace
@@ -98,12 +97,9 @@ Result<void> launch_elevated_program(const std::filesystem::path& program, const
     // pkexec starts the program in root's home directory, so relative paths
     // are resolved here, where they were meant.
     const std::string pkexec = pkexec_path();
-    std::vector<std::string> arguments = {pkexec,
-                                          from_current_directory(program).native(),
-                                          "--execute-plan",
-                                          from_current_directory(plan_path).native(),
-                                          "--result",
-                                          from_current_directory(result_path).native()};
+    std::vector<std::string> arguments = {pkexec,           from_current_directory(program).native(),
+                                          "--execute-plan", from_current_directory(plan_path).native(),
+                                          "--result",       from_current_directory(result_path).native()};
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -1,6 +1,6 @@
-#include <windows.h>
 #include <bcrypt.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <string>
 
@@ -12,9 +12,7 @@
 namespace tessaryndle::agent {
 namespace {
 
-std::string last_error_text() {
-    return platform::windows_error_text(static_cast<std::int64_t>(GetLastError()));
-}
+std::string last_error_text() { return platform::windows_error_text(static_cast<std::int64_t>(GetLastError())); }
 
 // The extended-length form of an absolute path, so that paths beyond
 // MAX_PATH work. That form skips all normalisation, so a path holding "." or
@@ -39,8 +37,7 @@ ProcessPrngFunction process_prng() {
     static const ProcessPrngFunction function = [] {
         HMODULE module = LoadLibraryExW(L"bcryptprimitives.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (module == nullptr) return ProcessPrngFunction{};
-        return reinterpret_cast<ProcessPrngFunction>(
-            reinterpret_cast<void*>(GetProcAddress(module, "ProcessPrng")));
+        return reinterpret_cast<ProcessPrngFunction>(reinterpret_cast<void*>(GetProcAddress(module, "ProcessPrng")));
     }();
     return function;
 }
@@ -63,8 +60,8 @@ ProbeOutcome create_probe_file(const std::filesystem::path& path) {
 
 bool system_random_bytes(std::span<std::uint8_t> out) {
     if (const ProcessPrngFunction prng = process_prng()) return prng(out.data(), out.size()) != FALSE;
-    return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, out.data(), static_cast<ULONG>(out.size()),
-                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+    return BCRYPT_SUCCESS(
+        BCryptGenRandom(nullptr, out.data(), static_cast<ULONG>(out.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 }  // namespace process_detail

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "agent/plan.h"
-#include "platform/text.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 

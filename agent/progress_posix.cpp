@@ -33,7 +33,8 @@ GtkWidget* place(GtkWidget* fixed, GtkWidget* child, int x, int y, int width, in
 
 Result<void> show_progress_window(const std::string& app_name, const std::filesystem::path&) {
     if (!gtk_init_check(nullptr, nullptr)) {
-        return fail(UpdateError::installation("the progress window cannot be shown: no graphical display is available"));
+        return fail(
+            UpdateError::installation("the progress window cannot be shown: no graphical display is available"));
     }
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <string>
 
@@ -64,8 +64,8 @@ Result<void> show_progress_window(const std::string& app_name, const std::filesy
     if (window == nullptr) return fail(creation_failure("create progress window"));
 
     // Children in client coordinates, without identifiers or fonts of their own.
-    HWND label = CreateWindowExW(0, L"STATIC", L"Installing update\u2026", WS_CHILD | WS_VISIBLE | SS_LEFT, 28, 24,
-                                 364, 22, window, nullptr, module, nullptr);
+    HWND label = CreateWindowExW(0, L"STATIC", L"Installing update\u2026", WS_CHILD | WS_VISIBLE | SS_LEFT, 28, 24, 364,
+                                 22, window, nullptr, module, nullptr);
     if (label == nullptr) return fail(creation_failure("create progress label"));
 
     HWND bar = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_MARQUEE, 28, 54, 364, 14, window,

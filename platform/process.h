@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/text.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tessaryndle::platform {
 

@@ -186,9 +186,12 @@ TEST(ProgressHelper, ReachesTheHelperWithExactlyItsSixArguments) {
         ASSERT_TRUE(helper.running());
         const auto record = test::wait_for_record(temp.path());
         ASSERT_TRUE(record.has_value());
-        const std::vector<NativeString> expected = {native("--show-progress-after"), native(c.delay_text),
-                                                    native("--app-name"),            native(c.name),
-                                                    native("--app-path"),            native(c.target)};
+        const std::vector<NativeString> expected = {native("--show-progress-after"),
+                                                    native(c.delay_text),
+                                                    native("--app-name"),
+                                                    native(c.name),
+                                                    native("--app-path"),
+                                                    native(c.target)};
         EXPECT_EQ(record->arguments, expected);
         // The helper has ended on its own; stopping it is still quiet.
         agent::stop_progress_helper(std::move(helper));

@@ -80,7 +80,8 @@ constexpr const char* GRANTING_PKEXEC =
 TEST(LaunchElevatedWorker, PkexecStartsTheWorkerWithItsFourArgumentsAndIsNotWaitedFor) {
     test::TempDir temp;
     const fs::path worker = test::install_record_helper(temp.path(), "tessaryndle-updater-agent.exe");
-    const test::ScopedEnvironment pkexec("TESSARYNDLE_TEST_PKEXEC", write_pkexec(temp.path(), GRANTING_PKEXEC).string());
+    const test::ScopedEnvironment pkexec("TESSARYNDLE_TEST_PKEXEC",
+                                         write_pkexec(temp.path(), GRANTING_PKEXEC).string());
     // The worker keeps running until it is let go.
     const test::ScopedEnvironment hold("TESSARYNDLE_RECORD_HOLD", (temp / "release").string());
 
@@ -106,8 +107,8 @@ TEST(LaunchElevatedWorker, RelativePathsAreResolvedBeforePkexecChangesDirectory)
                                          write_pkexec(temp.path(), std::string("cd /\n") + GRANTING_PKEXEC).string());
     const fs::path previous = fs::current_path();
     fs::current_path(temp.path());
-    const auto launched = agent::launch_elevated_program("tessaryndle-updater-agent.exe", "s/plan.json",
-                                                         "s/install-result.json");
+    const auto launched =
+        agent::launch_elevated_program("tessaryndle-updater-agent.exe", "s/plan.json", "s/install-result.json");
     fs::current_path(previous);
     ASSERT_TRUE(launched) << launched.error().display();
     const auto record = test::wait_for_record(temp.path());
@@ -125,8 +126,10 @@ TEST(LaunchElevatedWorker, PkexecFailuresAreReportedByKind) {
     };
     const Case cases[] = {
         {"prompt dismissed", "exit 126", "administrator authorization was cancelled"},
-        {"not authorized", "exit 127", "installation failed: launch elevated Windows installer: pkexec exited with status 127"},
-        {"killed", "kill -9 $$", "installation failed: launch elevated Windows installer: pkexec was ended by signal 9"},
+        {"not authorized", "exit 127",
+         "installation failed: launch elevated Windows installer: pkexec exited with status 127"},
+        {"killed", "kill -9 $$",
+         "installation failed: launch elevated Windows installer: pkexec was ended by signal 9"},
         {"pkexec missing", nullptr,
          "installation failed: launch elevated Windows installer: No such file or directory (0x80070002)"},
     };
@@ -136,8 +139,8 @@ TEST(LaunchElevatedWorker, PkexecFailuresAreReportedByKind) {
         const fs::path stand_in =
             c.pkexec_body ? write_pkexec(temp.path(), c.pkexec_body) : temp / "missing" / "pkexec";
         const test::ScopedEnvironment pkexec("TESSARYNDLE_TEST_PKEXEC", stand_in.string());
-        const auto launched = agent::launch_elevated_program(temp / "agent.exe", temp / "plan.json",
-                                                             temp / "install-result.json");
+        const auto launched =
+            agent::launch_elevated_program(temp / "agent.exe", temp / "plan.json", temp / "install-result.json");
         ASSERT_FALSE(launched);
         EXPECT_EQ(launched.error().display(), c.expected);
     }

@@ -13,8 +13,8 @@ namespace {
 TEST(ProgressWindowNative, WithoutADisplayTheHelperFailsHonestly) {
     test::TempDir data;
     test::RunOptions options;
-    options.arguments = test::native_args({"--show-progress-after", "0", "--app-name", "Tessaryndle", "--app-path",
-                                           "/nonexistent"});
+    options.arguments =
+        test::native_args({"--show-progress-after", "0", "--app-name", "Tessaryndle", "--app-path", "/nonexistent"});
     options.unset_environment = {"DISPLAY", "WAYLAND_DISPLAY"};
     options.environment["XDG_DATA_HOME"] = data.path().string();
     options.timeout = std::chrono::seconds(60);

@@ -106,10 +106,10 @@ TEST(ProgressWindow, ShowsAtOnceWithItsTitleControlsAndCentredPlace) {
     ASSERT_TRUE(helper.running());
     HWND window = wait_for_window(*helper.process_id(), 20s);
     ASSERT_NE(window, nullptr) << "no progress window";
-    std::printf("window shown after %lld ms\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - started)
-                                           .count()));
+    std::printf(
+        "window shown after %lld ms\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()));
 
     EXPECT_EQ(text_of(window), L"Updating Tessaryndle");
     const LONG style = GetWindowLongW(window, GWL_STYLE);

@@ -52,8 +52,7 @@ std::optional<Record> wait_for_record(const std::filesystem::path& directory, st
         if (std::filesystem::exists(path, ec)) {
             try {
                 return parse_record(read_file(path));
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
         }
         if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
