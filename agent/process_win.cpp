@@ -1,6 +1,7 @@
+#include <windows.h>
+// after windows.h, which they need
 #include <bcrypt.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <string>
 
