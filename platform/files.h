@@ -35,6 +35,24 @@ struct FileInfo {
 // The whole content of a file, no size limit.
 [[nodiscard]] OsResult<std::string> read_whole_file(const std::filesystem::path& path);
 
+// Why read_regular_file_no_follow read nothing.
+struct RegularFileError {
+    // What the path names is no regular file: a directory, a link or
+    // junction (never followed), a device, a pipe or a FIFO.
+    bool not_regular = false;
+    // Otherwise the system's error.
+    OsError error;
+};
+
+// The whole content of the regular file at `path`, no size limit. The file is
+// opened once without following a final link (Windows:
+// FILE_FLAG_OPEN_REPARSE_POINT; elsewhere O_NOFOLLOW, and O_NONBLOCK so that
+// a FIFO cannot stall the open), checked on that handle, and read from the
+// same handle: what is read is what was checked, even when the name is
+// swapped for a link meanwhile.
+[[nodiscard]] std::expected<std::string, RegularFileError> read_regular_file_no_follow(
+    const std::filesystem::path& path);
+
 // Creates the directory and any missing parents; an existing directory is
 // success.
 [[nodiscard]] OsResult<void> create_directories(const std::filesystem::path& path);

@@ -39,6 +39,18 @@ OsResult<FileInfo> query(const std::filesystem::path& path, DWORD extra_flags) {
     return info_from_handle(handle.get());
 }
 
+OsResult<std::string> read_all(HANDLE handle) {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &read, nullptr)) return std::unexpected(OsError::last());
+        if (read == 0) break;
+        content.append(buffer, read);
+    }
+    return content;
+}
+
 HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 // FILE_RENAME_INFO with the Windows 10 flags member (FileRenameInfoEx); the
@@ -86,15 +98,26 @@ OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(handle.get(), buffer, sizeof buffer, &read, nullptr)) return std::unexpected(OsError::last());
-        if (read == 0) break;
-        content.append(buffer, read);
-    }
-    return content;
+    return read_all(handle.get());
+}
+
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+    const auto failed = [](bool not_regular, OsError error) {
+        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+    };
+    // Backup semantics let a directory be opened too, so that it is reported
+    // as no regular file rather than as access denied.
+    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return failed(false, OsError::last());
+    // A pipe, console or other device is no file on a disk.
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    const auto info = info_from_handle(handle.get());
+    if (!info) return failed(false, info.error());
+    if (!info->regular()) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    auto content = read_all(handle.get());
+    if (!content) return failed(false, content.error());
+    return std::move(*content);
 }
 
 OsResult<void> create_directories(const std::filesystem::path& path) {
