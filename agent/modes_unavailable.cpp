@@ -9,8 +9,4 @@ Result<void> run_execute_plan(const std::filesystem::path&, const std::filesyste
     return fail(UpdateError::installation("the privileged updater worker is not available in this build"));
 }
 
-Result<void> show_progress_window(const std::string&, const std::filesystem::path&) {
-    return fail(UpdateError::installation("the progress window is not available in this build"));
-}
-
 }  // namespace tessaryndle::agent

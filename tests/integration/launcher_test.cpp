@@ -16,6 +16,7 @@
 
 #include "platform/text.h"
 #include "platform/os_error.h"
+#include "tests/support/recorded_start.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
@@ -27,39 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view LOG_NAME = "tessaryndle-launch-error.log";
 
-// What a started build wrote into "record.txt" beside itself.
-struct Record {
-    NativeString program;
-    NativeString cwd;
-    std::vector<NativeString> arguments;
-};
-
-NativeString from_hex(std::string_view hex) {
-    using Unit = NativeString::value_type;
-    constexpr std::size_t digits = sizeof(Unit) * 2;
-    NativeString out;
-    for (std::size_t i = 0; i + digits <= hex.size(); i += digits) {
-        out.push_back(static_cast<Unit>(std::stoul(std::string(hex.substr(i, digits)), nullptr, 16)));
-    }
-    return out;
-}
-
-Record parse_record(const std::string& text) {
-    Record record;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        const std::string line = text.substr(start, end - start);
-        start = end == std::string::npos ? text.size() : end + 1;
-        const std::size_t space = line.find(' ');
-        const std::string key = line.substr(0, space);
-        const NativeString value = from_hex(space == std::string::npos ? "" : line.substr(space + 1));
-        if (key == "program") record.program = value;
-        if (key == "cwd") record.cwd = value;
-        if (key == "arg") record.arguments.push_back(value);
-    }
-    return record;
-}
+using test::Record;
 
 // A path as a manifest holds it: "\" separated, as the agent writes it on
 // Windows (the native launcher reads "\" as a separator too).
@@ -119,7 +88,7 @@ protected:
                 // Under Wine a file that was just renamed into place can
                 // briefly refuse to open; try again until the deadline.
                 try {
-                    return parse_record(test::read_file(path));
+                    return test::parse_record(test::read_file(path));
                 } catch (const std::exception&) {
                 }
             }
