@@ -130,7 +130,7 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
         const DWORD attributes = GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            return std::unexpected(OsError::from_code(ERROR_STOPPED_ON_SYMLINK));
+            return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
         }
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
         return {};
@@ -174,7 +174,7 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(last_error());
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return std::unexpected(OsError::from_code(ERROR_STOPPED_ON_SYMLINK));
+        return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
         return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));

@@ -30,7 +30,7 @@ OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path)
         FILE_ATTRIBUTE_TAG_INFO tag{};
         if (!GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
             (tag.ReparseTag & NAME_SURROGATE_BIT) != 0) {
-            return std::unexpected(OsError::from_code(ERROR_STOPPED_ON_SYMLINK));
+            return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
         }
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {

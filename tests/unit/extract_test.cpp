@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -71,10 +72,13 @@ protected:
     }
     Result<fs::path> extract(const std::vector<ZipEntrySpec>& entries) { return extract_bytes(test::make_zip(entries)); }
 
-    // "root:<payload root relative to the destination>" or the error text.
+    // "root:<payload root relative to the destination, with "/">" or the
+    // error text.
     std::string outcome(const Result<fs::path>& result) const {
         if (!result) return result.error().display();
-        return "root:" + path_display(result->lexically_relative(destination_));
+        std::string root = path_display(result->lexically_relative(destination_));
+        std::replace(root.begin(), root.end(), '\\', '/');
+        return "root:" + root;
     }
     std::string not_found() const { return "failed to find the application inside " + path_display(destination_); }
     std::string content(const std::string& relative) const {
@@ -303,7 +307,7 @@ TEST_F(ExtractTest, ArchivesFromOtherToolsAndHostileSamples) {
     for (const auto& c : cases) {
         SCOPED_TRACE(path_display(c.archive.filename()));
         fs::remove_all(destination_);
-        fs::copy_file(c.archive, archive_, fs::copy_options::overwrite_existing);
+        test::write_file(archive_, test::read_file(c.archive));
         const auto before = listing(work_.path(), destination_);
         EXPECT_EQ(outcome(extract_update_archive(archive_, destination_, cancel_)), c.outcome);
         for (const auto& [name, bytes] : c.files) EXPECT_EQ(content(name), bytes) << name;
