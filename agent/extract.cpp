@@ -92,8 +92,8 @@ Result<OpenArchive> open_archive(const platform::InputFile& file, const fs::path
     if (!source) return fail(UpdateError::io(path, source.error()));
     zip_error_t error;
     zip_error_init(&error);
-    OpenArchive opened{std::move(source->stream_buffer), Archive(zip_open_from_source(source->source, ZIP_RDONLY, &error)),
-                       {}};
+    OpenArchive opened{std::move(source->stream_buffer),
+                       Archive(zip_open_from_source(source->source, ZIP_RDONLY, &error)), {}};
     if (!opened.archive) {
         const std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);

@@ -45,8 +45,8 @@ APT_PACKAGES=(
   # running and signing the Windows build in tests
   wine wine64 xvfb xauth osslsigncode
   # archives made by other tools in the extraction tests, and the archivers
-  # the extraction benchmark compares against
-  zip unzip p7zip-full libarchive-tools
+  # and the timer of the benchmarks
+  zip unzip p7zip-full libarchive-tools time
 )
 
 log() { printf '==> %s\n' "$*" >&2; }
