@@ -30,25 +30,20 @@ Result<std::string> serialize_install_result(const Result<void>& outcome) {
 }  // namespace
 
 Result<void> write_install_result(const std::filesystem::path& result_path, const Result<void>& outcome) {
-    // 1, 2.
     auto text = serialize_install_result(outcome);
     if (!text) return fail(std::move(text.error()));
 
-    // 3, 4. Create-new: never write through whatever already has the name.
+    // Created new: a stale temporary file makes the write fail rather than
+    // being written through, and the result appears under its name only
+    // when complete.
     std::filesystem::path temporary = result_path;
     temporary.replace_extension("json.part");
-    auto file = platform::OutputFile::create_new(temporary);
-    if (!file) return fail(UpdateError::io(temporary, file.error()));
-
-    // 5, 6. On disk before it appears under its final name.
-    if (auto written = file->write_all(*text); !written) return fail(UpdateError::io(temporary, written.error()));
-    auto flushed = file->flush();
-    file->close();
-    if (!flushed) return fail(UpdateError::io(temporary, flushed.error()));
-
-    // 7.
-    if (auto renamed = platform::rename_replace(temporary, result_path); !renamed) {
-        return fail(UpdateError::io(result_path, renamed.error()));
+    auto replaced = platform::replace_file_contents(result_path, temporary, *text,
+                                                    platform::ExistingTemporary::Refuse,
+                                                    platform::RenameKind::Ordinary);
+    if (!replaced) {
+        const bool at_temporary = replaced.error().stage == platform::ReplaceFailure::Stage::Temporary;
+        return fail(UpdateError::io(at_temporary ? temporary : result_path, replaced.error().error));
     }
     return {};
 }

@@ -68,45 +68,38 @@ Result<std::string> serialize_current_version(const CurrentVersion& manifest) {
 }
 
 Result<void> write_current_version(const std::filesystem::path& path, const CurrentVersion& manifest) {
-    // 1. Nothing is written for a manifest the launcher would refuse.
+    // Nothing is written for a manifest the launcher would refuse.
     if (!check_executable_path(manifest.executable)) {
         return fail(UpdateError::installation("current-version executable path is unsafe"));
     }
 
-    // 2. The sibling "current.json.new" in the same directory, so that the
-    //    final rename never crosses file systems.
+    // The sibling "current.json.new" in the same directory, so that the final
+    // rename never crosses file systems.
     std::filesystem::path temporary = path;
     temporary.replace_extension("json.new");
 
-    // 3. A stale temporary file from an earlier failed write is truncated.
-    auto file = platform::OutputFile::create_truncate(temporary);
-    if (!file) return fail(UpdateError::io(temporary, file.error()));
-
-    // 4. Serialising after the file exists leaves it empty behind on failure.
+    // Serialised before anything is written: a manifest that cannot be
+    // written leaves nothing behind.
     auto text = serialize_current_version(manifest);
     if (!text) return fail(std::move(text.error()));
 
-    // 5, 6. The content must be on disk before the rename makes it current.
-    if (auto written = file->write_all(*text); !written) return fail(UpdateError::io(temporary, written.error()));
-    auto flushed = file->flush();
-    file->close();
-    if (!flushed) return fail(UpdateError::io(temporary, flushed.error()));
-
-    // 7. No manifest yet (or it cannot be looked up): an ordinary replacing
-    //    rename.
-    if (!platform::file_info_follow(path)) {
-        if (auto renamed = platform::rename_replace(temporary, path); !renamed) {
-            return fail(UpdateError::io(path, renamed.error()));
+    // A stale temporary file from an earlier failed write is removed as an
+    // entry and the new one created new, so that nothing is ever written
+    // through a link planted at that name. A manifest already in place is
+    // replaced with write-through: the switch is on disk when this returns,
+    // and until this rename the old build stays active. With no manifest yet
+    // (or one that cannot be looked up) the ordinary replacing rename does.
+    const bool replacing = platform::file_info_follow(path).has_value();
+    auto replaced = platform::replace_file_contents(
+        path, temporary, *text, platform::ExistingTemporary::Remove,
+        replacing ? platform::RenameKind::WriteThrough : platform::RenameKind::Ordinary);
+    if (!replaced) {
+        const platform::ReplaceFailure& failure = replaced.error();
+        if (failure.stage == platform::ReplaceFailure::Stage::Temporary) {
+            return fail(UpdateError::io(temporary, failure.error));
         }
-        return {};
-    }
-
-    // 8. Replace the existing manifest; write-through, so that the switch is
-    //    on disk when this returns. Until this rename the old build stays
-    //    active.
-    if (auto replaced = platform::rename_replace_write_through(temporary, path); !replaced) {
-        const std::string reason = platform::windows_error_text(replaced.error().code);
-        return fail(UpdateError::installation("activate update: " + reason));
+        if (!replacing) return fail(UpdateError::io(path, failure.error));
+        return fail(UpdateError::installation("activate update: " + platform::windows_error_text(failure.error.code)));
     }
     return {};
 }

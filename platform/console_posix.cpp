@@ -3,16 +3,14 @@
 #include <unistd.h>
 
 #include "platform/console.h"
+#include "platform/descriptor_posix.h"
 
 namespace tessaryndle::platform {
 
 bool write_stdout(std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const ssize_t n = retry_on_eintr([&] { return ::write(STDOUT_FILENO, bytes.data(), bytes.size()); });
+        if (n < 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;

@@ -35,6 +35,24 @@ struct FileInfo {
 // The whole content of a file, no size limit.
 [[nodiscard]] OsResult<std::string> read_whole_file(const std::filesystem::path& path);
 
+// Why read_regular_file_no_follow read nothing.
+struct RegularFileError {
+    // What the path names is no regular file: a directory, a link or
+    // junction (never followed), a device, a pipe or a FIFO.
+    bool not_regular = false;
+    // Otherwise the system's error.
+    OsError error;
+};
+
+// The whole content of the regular file at `path`, no size limit. The file is
+// opened once without following a final link (Windows:
+// FILE_FLAG_OPEN_REPARSE_POINT; elsewhere O_NOFOLLOW, and O_NONBLOCK so that
+// a FIFO cannot stall the open), checked on that handle, and read from the
+// same handle: what is read is what was checked, even when the name is
+// swapped for a link meanwhile.
+[[nodiscard]] std::expected<std::string, RegularFileError> read_regular_file_no_follow(
+    const std::filesystem::path& path);
+
 // Creates the directory and any missing parents; an existing directory is
 // success.
 [[nodiscard]] OsResult<void> create_directories(const std::filesystem::path& path);
@@ -44,7 +62,8 @@ class OutputFile {
 public:
     // Creates or truncates, sharing read, write and delete with other openers.
     [[nodiscard]] static OsResult<OutputFile> create_truncate(const std::filesystem::path& path);
-    // Creates only when nothing exists under the name yet.
+    // Creates only when nothing exists under the name yet, not even a link
+    // (which is never followed).
     [[nodiscard]] static OsResult<OutputFile> create_new(const std::filesystem::path& path);
 
     OutputFile(OutputFile&& other) noexcept;
@@ -79,6 +98,36 @@ private:
 // of the target's directory.
 [[nodiscard]] OsResult<void> rename_replace_write_through(const std::filesystem::path& from,
                                                           const std::filesystem::path& to);
+
+// Removes the entry `path` itself: a file, or a link or junction (never what
+// a link names). A real directory is refused. A missing entry is success.
+[[nodiscard]] OsResult<void> remove_entry(const std::filesystem::path& path);
+
+// What replace_file_contents does when something already has the temporary
+// name: fail, or remove that entry first (as an entry, never through it).
+enum class ExistingTemporary { Refuse, Remove };
+// The final rename: rename_replace or rename_replace_write_through.
+enum class RenameKind { Ordinary, WriteThrough };
+
+struct ReplaceFailure {
+    enum class Stage {
+        Temporary,  // creating, writing or flushing the temporary file
+        Rename,     // renaming it over the target
+    };
+    Stage stage;
+    OsError error;
+};
+
+// The one way to replace a file that another process reads: the bytes go to
+// `temporary` (a sibling of `target`, created new so that nothing is ever
+// written through a link at that name), are flushed to stable storage, and
+// the file is renamed over `target`. Readers see the old complete file or the
+// new one. On failure `target` is unchanged; a temporary file this call
+// created may remain.
+[[nodiscard]] std::expected<void, ReplaceFailure> replace_file_contents(const std::filesystem::path& target,
+                                                                        const std::filesystem::path& temporary,
+                                                                        std::string_view bytes,
+                                                                        ExistingTemporary existing, RenameKind rename);
 
 // Copies one file over another (CopyFileExW; elsewhere a plain copy of the
 // bytes and permission bits).

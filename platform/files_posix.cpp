@@ -5,12 +5,11 @@
 
 #include <utility>
 
+#include "platform/descriptor_posix.h"
 #include "platform/files.h"
 
 namespace tessaryndle::platform {
 namespace {
-
-OsError errno_error() { return OsError::from_code(errno); }
 
 FileInfo info_from_stat(const struct stat& st) {
     FileInfo info;
@@ -22,57 +21,67 @@ FileInfo info_from_stat(const struct stat& st) {
 }
 
 int open_retrying(const char* path, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return retry_on_eintr([&] { return ::open(path, flags | O_CLOEXEC, mode); });
 }
 
 OsResult<void> sync_parent(const std::filesystem::path& path) {
     std::filesystem::path parent = path.parent_path();
     if (parent.empty()) parent = ".";
-    const int fd = open_retrying(parent.c_str(), O_RDONLY | O_DIRECTORY, 0);
-    if (fd < 0) return std::unexpected(errno_error());
-    const int rc = ::fsync(fd);
-    const OsError error = errno_error();
-    ::close(fd);
-    if (rc != 0) return std::unexpected(error);
+    const Descriptor fd(open_retrying(parent.c_str(), O_RDONLY | O_DIRECTORY, 0));
+    if (!fd.valid()) return std::unexpected(OsError::last());
+    if (::fsync(fd.get()) != 0) return std::unexpected(OsError::last());
     return {};
+}
+
+OsResult<std::string> read_all(const Descriptor& fd) {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = retry_on_eintr([&] { return ::read(fd.get(), buffer, sizeof buffer); });
+        if (n < 0) return std::unexpected(OsError::last());
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
 }
 
 }  // namespace
 
 OsResult<FileInfo> file_info_no_follow(const std::filesystem::path& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+    if (::lstat(path.c_str(), &st) != 0) return std::unexpected(OsError::last());
     return info_from_stat(st);
 }
 
 OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+    if (::stat(path.c_str(), &st) != 0) return std::unexpected(OsError::last());
     return info_from_stat(st);
 }
 
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
-    const int fd = open_retrying(path.c_str(), O_RDONLY, 0);
-    if (fd < 0) return std::unexpected(errno_error());
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const OsError error = errno_error();
-            ::close(fd);
-            return std::unexpected(error);
-        }
-        if (n == 0) break;
-        content.append(buffer, static_cast<std::size_t>(n));
+    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY, 0));
+    if (!fd.valid()) return std::unexpected(OsError::last());
+    return read_all(fd);
+}
+
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+    const auto failed = [](bool not_regular, OsError error) {
+        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+    };
+    // O_NOCTTY: a terminal device opened here must not become ours.
+    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+    if (!fd.valid()) {
+        // ELOOP: the final component is a link.
+        if (errno == ELOOP) return failed(true, OsError::last());
+        return failed(false, OsError::last());
     }
-    ::close(fd);
-    return content;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return failed(false, OsError::last());
+    if (!S_ISREG(st.st_mode)) return failed(true, OsError::from_code(EINVAL));
+    auto content = read_all(fd);
+    if (!content) return failed(false, content.error());
+    return std::move(*content);
 }
 
 OsResult<void> create_directories(const std::filesystem::path& path) {
@@ -84,13 +93,13 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
 
 OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
     const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return std::unexpected(errno_error());
+    if (fd < 0) return std::unexpected(OsError::last());
     return OutputFile(fd);
 }
 
 OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
-    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0) return std::unexpected(errno_error());
+    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    if (fd < 0) return std::unexpected(OsError::last());
     return OutputFile(fd);
 }
 
@@ -115,18 +124,16 @@ void OutputFile::close() {
 
 OsResult<void> OutputFile::write_all(std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::unexpected(errno_error());
-        }
+        const ssize_t n =
+            retry_on_eintr([&] { return ::write(static_cast<int>(handle_), bytes.data(), bytes.size()); });
+        if (n < 0) return std::unexpected(OsError::last());
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return {};
 }
 
 OsResult<void> OutputFile::flush() {
-    if (::fsync(static_cast<int>(handle_)) != 0) return std::unexpected(errno_error());
+    if (::fsync(static_cast<int>(handle_)) != 0) return std::unexpected(OsError::last());
     return {};
 }
 
@@ -137,15 +144,22 @@ OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_v
 }
 
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(errno_error());
+    if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(OsError::last());
     // Make the new directory entry durable; the rename itself has happened.
     (void)sync_parent(to);
     return {};
 }
 
 OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(errno_error());
+    if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(OsError::last());
     return sync_parent(to);
+}
+
+OsResult<void> remove_entry(const std::filesystem::path& path) {
+    // unlink removes a link itself, never what it names, and refuses a
+    // directory.
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+    return std::unexpected(OsError::last());
 }
 
 OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -13,11 +13,9 @@ namespace {
 constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 
-OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
-
 OsResult<FileInfo> info_from_handle(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION basic{};
-    if (!GetFileInformationByHandle(handle, &basic)) return std::unexpected(last_error());
+    if (!GetFileInformationByHandle(handle, &basic)) return std::unexpected(OsError::last());
     FileInfo info;
     info.directory = (basic.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.reparse_point = (basic.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -37,8 +35,20 @@ OsResult<FileInfo> query(const std::filesystem::path& path, DWORD extra_flags) {
     // by others can still be examined.
     UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
-    if (!handle.valid()) return std::unexpected(last_error());
+    if (!handle.valid()) return std::unexpected(OsError::last());
     return info_from_handle(handle.get());
+}
+
+OsResult<std::string> read_all(HANDLE handle) {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &read, nullptr)) return std::unexpected(OsError::last());
+        if (read == 0) break;
+        content.append(buffer, read);
+    }
+    return content;
 }
 
 HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
@@ -58,7 +68,7 @@ constexpr int FILE_RENAME_INFO_EX_CLASS = 22;  // FileRenameInfoEx
 OsResult<void> posix_rename(const std::filesystem::path& from, const std::filesystem::path& to) {
     UniqueHandle handle(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) return std::unexpected(last_error());
+    if (!handle.valid()) return std::unexpected(OsError::last());
     const std::wstring& target = to.native();
     const std::size_t bytes = offsetof(RenameInfoEx, FileName) + (target.size() + 1) * sizeof(WCHAR);
     std::vector<unsigned char> buffer(bytes, 0);
@@ -69,7 +79,7 @@ OsResult<void> posix_rename(const std::filesystem::path& from, const std::filesy
     std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
     if (!SetFileInformationByHandle(handle.get(), static_cast<FILE_INFO_BY_HANDLE_CLASS>(FILE_RENAME_INFO_EX_CLASS),
                                     info, static_cast<DWORD>(bytes))) {
-        return std::unexpected(last_error());
+        return std::unexpected(OsError::last());
     }
     return {};
 }
@@ -87,16 +97,27 @@ OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     // not stop the writer from renaming a new file over this one.
     UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.valid()) return std::unexpected(last_error());
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(handle.get(), buffer, sizeof buffer, &read, nullptr)) return std::unexpected(last_error());
-        if (read == 0) break;
-        content.append(buffer, read);
-    }
-    return content;
+    if (!handle.valid()) return std::unexpected(OsError::last());
+    return read_all(handle.get());
+}
+
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+    const auto failed = [](bool not_regular, OsError error) {
+        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+    };
+    // Backup semantics let a directory be opened too, so that it is reported
+    // as no regular file rather than as access denied.
+    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return failed(false, OsError::last());
+    // A pipe, console or other device is no file on a disk.
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    const auto info = info_from_handle(handle.get());
+    if (!info) return failed(false, info.error());
+    if (!info->regular()) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    auto content = read_all(handle.get());
+    if (!content) return failed(false, content.error());
+    return std::move(*content);
 }
 
 OsResult<void> create_directories(const std::filesystem::path& path) {
@@ -124,14 +145,16 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
 OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error());
+    if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
 OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
+    // Not through a link: a reparse point already at the name (even one that
+    // names nothing) makes the creation fail instead of creating its target.
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error());
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
 }
 
@@ -159,7 +182,7 @@ OsResult<void> OutputFile::write_all(std::string_view bytes) {
         const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!WriteFile(to_handle(handle_), bytes.data(), chunk, &written, nullptr)) {
-            return std::unexpected(last_error());
+            return std::unexpected(OsError::last());
         }
         bytes.remove_prefix(written);
     }
@@ -167,7 +190,7 @@ OsResult<void> OutputFile::write_all(std::string_view bytes) {
 }
 
 OsResult<void> OutputFile::flush() {
-    if (!FlushFileBuffers(to_handle(handle_))) return std::unexpected(last_error());
+    if (!FlushFileBuffers(to_handle(handle_))) return std::unexpected(OsError::last());
     return {};
 }
 
@@ -189,13 +212,31 @@ OsResult<void> rename_replace(const std::filesystem::path& from, const std::file
 
 OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return std::unexpected(last_error());
+        return std::unexpected(OsError::last());
     }
     return {};
 }
 
+OsResult<void> remove_entry(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+        return std::unexpected(OsError::from_code(error));
+    }
+    // A directory link or junction is removed as a directory entry; the
+    // directory it names is never touched. DeleteFileW deletes a file link
+    // itself and refuses a real directory.
+    const bool directory_link =
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (directory_link ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) return {};
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return std::unexpected(OsError::from_code(error));
+}
+
 OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) return std::unexpected(last_error());
+    if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) return std::unexpected(OsError::last());
     return {};
 }
 

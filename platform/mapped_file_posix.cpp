@@ -4,37 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/descriptor_posix.h"
 #include "platform/mapped_file.h"
 
 namespace tessaryndle::platform {
-namespace {
-
-// Closes the descriptor on every path out of open().
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
-
 OsResult<MappedFile> MappedFile::open(const std::filesystem::path& path) {
-    int raw;
-    do {
-        // O_NONBLOCK: a FIFO in the file's place must not stall the open; it
-        // then fails at the mapping.
-        raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (raw < 0 && errno == EINTR);
-    if (raw < 0) return std::unexpected(OsError::last());
-    const Descriptor fd(raw);
+    // O_NONBLOCK: a FIFO in the file's place must not stall the open; it then
+    // fails at the mapping.
+    const Descriptor fd(
+        retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+    if (!fd.valid()) return std::unexpected(OsError::last());
 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());

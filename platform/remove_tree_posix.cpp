@@ -7,37 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/descriptor_posix.h"
 #include "platform/directory_listing_posix.h"
 #include "platform/remove_tree.h"
+#include "platform/remove_tree_posix.h"
 
 namespace tessaryndle::platform {
 namespace {
-
-OsError errno_error() { return OsError::from_code(errno); }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-    [[nodiscard]] int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 struct Entry {
     std::string name;
@@ -59,11 +35,7 @@ struct Level {
 constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 int open_directory_at(int parent, const char* name) {
-    int fd;
-    do {
-        fd = ::openat(parent, name, DIRECTORY_FLAGS);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return retry_on_eintr([&] { return ::openat(parent, name, DIRECTORY_FLAGS); });
 }
 
 // The names in the directory; the listing is complete before anything in it
@@ -83,19 +55,16 @@ bool not_a_directory_error(int error) { return error == ELOOP || error == ENOTDI
 
 }  // namespace
 
-OsResult<void> remove_tree(const std::filesystem::path& path) {
-    int root_fd;
-    do {
-        root_fd = ::open(path.c_str(), DIRECTORY_FLAGS);
-    } while (root_fd < 0 && errno == EINTR);
+OsResult<void> remove_tree_at(int directory_fd, const char* tree_name) {
+    const int root_fd = retry_on_eintr([&] { return ::openat(directory_fd, tree_name, DIRECTORY_FLAGS); });
     if (root_fd < 0) {
         const int open_error = errno;
         if (!not_a_directory_error(open_error)) return std::unexpected(OsError::from_code(open_error));
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+        if (::fstatat(directory_fd, tree_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::unexpected(OsError::last());
         if (!S_ISLNK(st.st_mode)) return std::unexpected(OsError::from_code(ENOTDIR));
         // The tree is a link: remove the link, never what it names.
-        if (::unlink(path.c_str()) != 0) return std::unexpected(errno_error());
+        if (::unlinkat(directory_fd, tree_name, 0) != 0) return std::unexpected(OsError::last());
         return {};
     }
 
@@ -113,9 +82,9 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
             // Everything below is gone: remove the directory itself.
             std::string name = std::move(top.name_in_parent);
             stack.pop_back();
-            const int rc = stack.empty() ? ::rmdir(path.c_str())
+            const int rc = stack.empty() ? ::unlinkat(directory_fd, tree_name, AT_REMOVEDIR)
                                          : ::unlinkat(stack.back().fd.get(), name.c_str(), AT_REMOVEDIR);
-            if (rc != 0) return std::unexpected(errno_error());
+            if (rc != 0) return std::unexpected(OsError::last());
             continue;
         }
 
@@ -133,7 +102,7 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
             }
             if (errno == ENOENT) continue;
             // A link (ELOOP) or a file (ENOTDIR) in its place: an entry.
-            if (!not_a_directory_error(errno)) return std::unexpected(errno_error());
+            if (!not_a_directory_error(errno)) return std::unexpected(OsError::last());
         }
         if (::unlinkat(top.fd.get(), entry.name.c_str(), 0) != 0) {
             if (errno == ENOENT) continue;
@@ -144,10 +113,12 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
                 --top.next;
                 continue;
             }
-            return std::unexpected(errno_error());
+            return std::unexpected(OsError::last());
         }
     }
     return {};
 }
+
+OsResult<void> remove_tree(const std::filesystem::path& path) { return remove_tree_at(AT_FDCWD, path.c_str()); }
 
 }  // namespace tessaryndle::platform

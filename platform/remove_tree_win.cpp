@@ -12,8 +12,6 @@
 namespace tessaryndle::platform {
 namespace {
 
-OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
-
 // One directory being emptied. The handle shares reading and writing but not
 // deletion, so while it is open nobody can rename the directory or put a
 // link in its place; its contents are listed and deleted by path below it.
@@ -37,7 +35,7 @@ bool not_found(std::int64_t code) { return code == ERROR_FILE_NOT_FOUND || code 
 OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes) {
     if (is_directory(attributes)) {
         if (RemoveDirectoryW(path.c_str())) return {};
-        return std::unexpected(last_error());
+        return std::unexpected(OsError::last());
     }
     if (DeleteFileW(path.c_str())) return {};
     const DWORD error = GetLastError();
@@ -49,7 +47,7 @@ OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes)
         return std::unexpected(OsError::from_code(error));
     }
     if (DeleteFileW(path.c_str())) return {};
-    return std::unexpected(last_error());
+    return std::unexpected(OsError::last());
 }
 
 OsResult<void> delete_directory(const std::filesystem::path& path) {
@@ -65,7 +63,7 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
         return std::unexpected(OsError::from_code(error));
     }
     if (RemoveDirectoryW(path.c_str())) return {};
-    return std::unexpected(last_error());
+    return std::unexpected(OsError::last());
 }
 
 // Pins and lists a directory that its parent's listing (or, for the root,
@@ -78,9 +76,9 @@ OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path
     UniqueHandle pin(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!pin.valid()) return std::unexpected(last_error());
+    if (!pin.valid()) return std::unexpected(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(pin.get(), &info)) return std::unexpected(last_error());
+    if (!GetFileInformationByHandle(pin.get(), &info)) return std::unexpected(OsError::last());
     if (!plain_directory(info.dwFileAttributes)) {
         pin.reset();
         if (auto deleted = delete_entry(path, info.dwFileAttributes); !deleted) return std::unexpected(deleted.error());
@@ -96,7 +94,7 @@ OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path
 OsResult<void> remove_tree(const std::filesystem::path& path) {
     // The root's own attributes, not following a final link.
     const DWORD root_attributes = GetFileAttributesW(path.c_str());
-    if (root_attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
+    if (root_attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     if (is_reparse_point(root_attributes)) return delete_entry(path, root_attributes);
     if (!is_directory(root_attributes)) return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
 

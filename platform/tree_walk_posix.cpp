@@ -3,13 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/descriptor_posix.h"
 #include "platform/directory_listing_posix.h"
 #include "platform/tree_walk.h"
 
 namespace tessaryndle::platform {
 namespace {
-
-OsError errno_error() { return OsError::from_code(errno); }
 
 EntryKind kind_from_mode(mode_t mode) {
     if (S_ISLNK(mode)) return EntryKind::Link;
@@ -20,19 +19,15 @@ EntryKind kind_from_mode(mode_t mode) {
 }  // namespace
 
 OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::unexpected(errno_error());
-    auto entries = read_directory_entries(fd);
-    ::close(fd);
-    return entries;
+    const Descriptor fd(
+        retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+    if (!fd.valid()) return std::unexpected(OsError::last());
+    return read_directory_entries(fd.get());
 }
 
 OsResult<EntryKind> entry_kind_no_follow(const std::filesystem::path& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return std::unexpected(errno_error());
+    if (::lstat(path.c_str(), &st) != 0) return std::unexpected(OsError::last());
     return kind_from_mode(st.st_mode);
 }
 

@@ -6,8 +6,6 @@
 namespace tessaryndle::platform {
 namespace {
 
-OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
-
 // Every reparse point is a link here, whatever its tag: a payload never
 // holds one, and Wine lists Unix links to directories with the tag 0.
 EntryKind kind_from_attributes(DWORD attributes) {
@@ -21,7 +19,7 @@ EntryKind kind_from_attributes(DWORD attributes) {
 OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path& path) {
     // FindFirstFileExW would list the target of a link named by `path`.
     const DWORD own = GetFileAttributesW(path.c_str());
-    if (own == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
+    if (own == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     if (kind_from_attributes(own) != EntryKind::Directory) {
         return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
     }
@@ -37,7 +35,7 @@ OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path
 
 OsResult<EntryKind> entry_kind_no_follow(const std::filesystem::path& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     return kind_from_attributes(attributes);
 }
 
