@@ -14,17 +14,12 @@ bool is_optional(FieldType type) { return type == FieldType::OptionalText || typ
 std::string_view expectation(FieldType type) {
     switch (type) {
         case FieldType::Text:
-        case FieldType::OptionalText:
-            return "a string";
+        case FieldType::OptionalText: return "a string";
         case FieldType::Path:
-        case FieldType::OptionalPath:
-            return "path string";
-        case FieldType::U32:
-            return "u32";
-        case FieldType::U64:
-            return "u64";
-        case FieldType::Record:
-            return "struct";
+        case FieldType::OptionalPath: return "path string";
+        case FieldType::U32: return "u32";
+        case FieldType::U64: return "u64";
+        case FieldType::Record: return "struct";
     }
     return {};
 }
@@ -43,26 +38,13 @@ std::string debug_quoted(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         switch (c) {
-            case '"':
-                out += "\\\"";
-                continue;
-            case '\\':
-                out += "\\\\";
-                continue;
-            case '\n':
-                out += "\\n";
-                continue;
-            case '\r':
-                out += "\\r";
-                continue;
-            case '\t':
-                out += "\\t";
-                continue;
-            case '\0':
-                out += "\\0";
-                continue;
-            default:
-                break;
+            case '"': out += "\\\""; continue;
+            case '\\': out += "\\\\"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\0': out += "\\0"; continue;
+            default: break;
         }
         if (c < 0x20 || c == 0x7F) {
             append_hex(out, c);
@@ -162,8 +144,8 @@ private:
                     return syntax_failure();
                 }
                 return fail(at(array.end, "invalid length " + std::to_string(index) + ", expected struct " +
-                                              std::string(layout.name) + " with " + std::to_string(layout.fields.size()) +
-                                              " elements"));
+                                              std::string(layout.name) + " with " +
+                                              std::to_string(layout.fields.size()) + " elements"));
             }
             if (auto filled = fill(layout.fields[index], array.elements[index], target); !filled) {
                 return filled;
@@ -216,8 +198,7 @@ private:
                 field.store(target, FieldValue{*number});
                 return {};
             }
-            case FieldType::Record:
-                break;
+            case FieldType::Record: break;
         }
         return {};
     }
@@ -230,20 +211,13 @@ private:
 
 std::string describe_found(const Value& value) {
     switch (value.kind) {
-        case Kind::Null:
-            return "null";
-        case Kind::Boolean:
-            return value.boolean ? "boolean `true`" : "boolean `false`";
-        case Kind::Integer:
-            return "integer `" + value.text + "`";
-        case Kind::Float:
-            return "floating point `" + value.text + "`";
-        case Kind::String:
-            return "string " + debug_quoted(value.text);
-        case Kind::Array:
-            return "sequence";
-        case Kind::Object:
-            return "map";
+        case Kind::Null: return "null";
+        case Kind::Boolean: return value.boolean ? "boolean `true`" : "boolean `false`";
+        case Kind::Integer: return "integer `" + value.text + "`";
+        case Kind::Float: return "floating point `" + value.text + "`";
+        case Kind::String: return "string " + debug_quoted(value.text);
+        case Kind::Array: return "sequence";
+        case Kind::Object: return "map";
     }
     return {};
 }

@@ -80,7 +80,7 @@ inline constexpr char OWNER_TAG = 0;
 
 template <auto Member>
 struct MemberTraits;
-template <class Owner, class M, M Owner::* Pointer>
+template <class Owner, class M, M Owner::*Pointer>
 struct MemberTraits<Pointer> {
     using owner = Owner;
     using type = M;
@@ -173,22 +173,25 @@ template <auto Member, auto PathFromText = &path_from_utf8>
 consteval FieldSpec field(std::string_view key) {
     using Traits = detail::MemberTraits<Member>;
     return FieldSpec{
-        key,
-        detail::field_type_of<typename Traits::type>(),
-        nullptr,
-        nullptr,
-        &detail::store<Member, PathFromText>,
-        &detail::OWNER_TAG<typename Traits::owner>,
+        .key = key,
+        .type = detail::field_type_of<typename Traits::type>(),
+        .store = &detail::store<Member, PathFromText>,
+        .owner = &detail::OWNER_TAG<typename Traits::owner>,
     };
 }
 
 // A field holding a nested record, bound to the member `Member` whose type
 // is the nested layout's.
 template <auto Member>
-consteval FieldSpec field(std::string_view key, const RecordLayout<typename detail::MemberTraits<Member>::type>& layout) {
+consteval FieldSpec field(std::string_view key,
+                          const RecordLayout<typename detail::MemberTraits<Member>::type>& layout) {
     using Traits = detail::MemberTraits<Member>;
     return FieldSpec{
-        key, FieldType::Record, &layout, &detail::nested<Member>, nullptr, &detail::OWNER_TAG<typename Traits::owner>,
+        .key = key,
+        .type = FieldType::Record,
+        .record = &layout,
+        .nested = &detail::nested<Member>,
+        .owner = &detail::OWNER_TAG<typename Traits::owner>,
     };
 }
 

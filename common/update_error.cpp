@@ -41,7 +41,9 @@ UpdateError UpdateError::wrong_state(std::string text) {
     return UpdateError(Text<UpdateErrorKind::WrongState>{std::move(text)});
 }
 
-UpdateError UpdateError::network(std::string text) { return UpdateError(Text<UpdateErrorKind::Network>{std::move(text)}); }
+UpdateError UpdateError::network(std::string text) {
+    return UpdateError(Text<UpdateErrorKind::Network>{std::move(text)});
+}
 
 UpdateError UpdateError::no_artifact_available(std::string text) {
     return UpdateError(Text<UpdateErrorKind::NoArtifactAvailable>{std::move(text)});
@@ -73,34 +75,45 @@ UpdateErrorKind UpdateError::kind() const {
 // own overload and there is no catch-all, so a kind added without a text
 // does not compile.
 UpdateError::Shown UpdateError::shown() const {
-    return std::visit(
-        Overloaded{
-            [](const Bare<UpdateErrorKind::Cancelled>&) { return Shown{"the update operation was cancelled", {}}; },
-            [](const Text<UpdateErrorKind::InvalidFeed>& e) { return Shown{"the update feed is invalid: ", e.text}; },
-            [](const Text<UpdateErrorKind::InvalidArtifact>& e) {
-                return Shown{"the update artifact is invalid: ", e.text};
-            },
-            [](const Text<UpdateErrorKind::InvalidSignature>& e) {
-                return Shown{"the update signature is invalid: ", e.text};
-            },
-            [](const Text<UpdateErrorKind::WrongState>& e) {
-                return Shown{"the updater is in the wrong state: ", e.text};
-            },
-            [](const Text<UpdateErrorKind::Network>& e) { return Shown{"network request failed: ", e.text}; },
-            [](const Text<UpdateErrorKind::NoArtifactAvailable>& e) {
-                return Shown{"no update artifact is available for ", e.text};
-            },
-            [](const ApplicationNotFound& e) {
-                return Shown{"failed to find the application inside ", path_display(e.path)};
-            },
-            [](const Io& e) { return Shown{"I/O error at ", path_display(e.where) + ": " + e.error.display()}; },
-            [](const Serialization& e) { return Shown{"serialization failed: ", e.error.display()}; },
-            [](const Text<UpdateErrorKind::Installation>& e) { return Shown{"installation failed: ", e.text}; },
-            [](const Bare<UpdateErrorKind::AuthorizationCancelled>&) {
-                return Shown{"administrator authorization was cancelled", {}};
-            },
+    const Overloaded show{
+        [](const Bare<UpdateErrorKind::Cancelled>&) {
+            return Shown{"the update operation was cancelled", {}};
         },
-        payload_);
+        [](const Text<UpdateErrorKind::InvalidFeed>& e) {
+            return Shown{"the update feed is invalid: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::InvalidArtifact>& e) {
+            return Shown{"the update artifact is invalid: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::InvalidSignature>& e) {
+            return Shown{"the update signature is invalid: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::WrongState>& e) {
+            return Shown{"the updater is in the wrong state: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::Network>& e) {
+            return Shown{"network request failed: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::NoArtifactAvailable>& e) {
+            return Shown{"no update artifact is available for ", e.text};
+        },
+        [](const ApplicationNotFound& e) {
+            return Shown{"failed to find the application inside ", path_display(e.path)};
+        },
+        [](const Io& e) {
+            return Shown{"I/O error at ", path_display(e.where) + ": " + e.error.display()};
+        },
+        [](const Serialization& e) {
+            return Shown{"serialization failed: ", e.error.display()};
+        },
+        [](const Text<UpdateErrorKind::Installation>& e) {
+            return Shown{"installation failed: ", e.text};
+        },
+        [](const Bare<UpdateErrorKind::AuthorizationCancelled>&) {
+            return Shown{"administrator authorization was cancelled", {}};
+        },
+    };
+    return std::visit(show, payload_);
 }
 
 std::string UpdateError::payload_text() const { return shown().payload; }

@@ -40,8 +40,8 @@ constexpr FieldSpec INNER_FIELDS[] = {
 constexpr RecordLayout<Inner> INNER{"Inner", INNER_FIELDS};
 
 constexpr FieldSpec SAMPLE_FIELDS[] = {
-    field<&Sample::count>("count"), field<&Sample::size>("size"),   field<&Sample::name>("name"),
-    field<&Sample::where>("where"), field<&Sample::note>("note"),   field<&Sample::inner>("inner", INNER),
+    field<&Sample::count>("count"), field<&Sample::size>("size"), field<&Sample::name>("name"),
+    field<&Sample::where>("where"), field<&Sample::note>("note"), field<&Sample::inner>("inner", INNER),
 };
 constexpr RecordLayout<Sample> SAMPLE{"Sample", SAMPLE_FIELDS};
 
@@ -70,14 +70,16 @@ TEST(StrictJsonRecord, ReadsEachFormIntoTheBoundMembers) {
          "\"name\":\"a\\u00e9\\n\",\"where\":\"C:\\\\x\",\"note\":\"p\"} \n",
          {4294967295u, 18446744073709551615u, "a\xC3\xA9\n", path_from_utf8("C:\\x"), path_from_utf8("p"), {"u", "h"}}},
         {"optional fields null", std::string(VALID), {1, 2, "n", "w", std::nullopt, {"u", std::nullopt}}},
-        {"optional fields absent", R"({"count":1,"size":2,"name":"n","where":"w","inner":{"url":"u","hash":null}})",
+        {"optional fields absent",
+         R"({"count":1,"size":2,"name":"n","where":"w","inner":{"url":"u","hash":null}})",
          {1, 2, "n", "w", std::nullopt, {"u", std::nullopt}}},
         {"unknown members of any type skipped, keys compared exactly",
          R"({"Count":"x","extra":{"a":[1,{"b":null}],"count":"no"},"count":1,"size":2,"name":"n","where":"w",)"
          R"("z":[true,false,1.5e3,-7,"s"],"inner":{"url":"u","more":{}},"n":null})",
          {1, 2, "n", "w", std::nullopt, {"u", std::nullopt}}},
         {"array form", R"([7, 8, "n", "w", null, ["u", "h"]])", {7, 8, "n", "w", std::nullopt, {"u", "h"}}},
-        {"negative zero is the integer zero", R"([-0, 0, "n", "w", null, ["u", null]])",
+        {"negative zero is the integer zero",
+         R"([-0, 0, "n", "w", null, ["u", null]])",
          {0, 0, "n", "w", std::nullopt, {"u", std::nullopt}}},
     };
     for (const auto& c : cases) {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/text.h"
 #include "common/update_error.h"
 #include "platform/os_error.h"
+#include "platform/text.h"
 
 namespace tessaryndle {
 namespace {
@@ -30,7 +30,8 @@ TEST(UpdateErrorTest, EveryVariantHasItsKindAndFixedText) {
          "I/O error at updater stdout: broken pipe"},
         {UpdateError::serialization(JsonError{"missing field `url`", 3, 14}), Serialization,
          "serialization failed: missing field `url` at line 3 column 14"},
-        {UpdateError::installation("the update run failed"), Installation, "installation failed: the update run failed"},
+        {UpdateError::installation("the update run failed"), Installation,
+         "installation failed: the update run failed"},
         {UpdateError::authorization_cancelled(), AuthorizationCancelled, "administrator authorization was cancelled"},
     };
     for (const auto& c : cases) {
@@ -49,8 +50,7 @@ TEST(UpdateErrorTest, JsonPositionIsLeftOutWhenLineIsZero) {
 
 TEST(UpdateErrorTest, IoShowsSystemMessageAndCode) {
     const auto error = UpdateError::io("plan.json", OsError::from_code(2));
-    const std::string expected =
-        "I/O error at plan.json: " + platform::system_message(2) + " (os error 2)";
+    const std::string expected = "I/O error at plan.json: " + platform::system_message(2) + " (os error 2)";
     EXPECT_EQ(error.display(), expected);
     EXPECT_FALSE(platform::system_message(2).empty());
     EXPECT_NE(platform::system_message(2).back(), '\n');
@@ -62,7 +62,8 @@ TEST(UpdateErrorTest, PathWithInvalidUnicodeIsShownWithReplacementCharacter) {
     const Unit bad = sizeof(Unit) == 2 ? static_cast<Unit>(0xD800) : static_cast<Unit>(static_cast<char>(0xFF));
     const NativeString native = {static_cast<Unit>('a'), bad, static_cast<Unit>('b')};
     EXPECT_EQ(UpdateError::application_not_found(std::filesystem::path(native)).display(),
-              "failed to find the application inside a\xEF\xBF\xBD" "b");
+              "failed to find the application inside a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(WindowsErrorTextTest, ShowsResultCodeInUpperCaseHex) {
