@@ -111,7 +111,7 @@ protected:
     }
 
     void expect_failure(const test::RunResult& result, const std::string& log_text) const {
-        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.exit_status, 1) << result.start_error << (result.timed_out ? "timed out" : "");
         EXPECT_EQ(log(), log_text);
         EXPECT_FALSE(fs::exists(install_ / std::string(LOG_NAME)));
     }
@@ -182,17 +182,23 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
     add_build("2.4.0");
     write_manifest(manifest_text(exe_of("2.4.0"), NO_PREVIOUS));
     const fs::path release = root_ / "release";
-    // Whatever happens below, the held build is let go at the end: it shares
-    // the test's standard handles, and CTest waits for everyone holding them.
+    // The build lets go once it has removed the release file, which appears
+    // only complete (a file still open in this process could not be removed
+    // under Windows). Whatever happens below, the build is let go at the end:
+    // it shares the test's standard handles, and CTest waits for everyone
+    // holding them.
     struct Release {
         fs::path file;
+        bool given = false;
+        void give() {
+            if (given) return;
+            given = true;
+            test::publish_file(file, "");
+        }
         ~Release() {
-            std::error_code ec;
-            if (!fs::exists(file, ec)) {
-                try {
-                    test::write_file(file, "");
-                } catch (const std::exception&) {
-                }
+            try {
+                give();
+            } catch (const std::exception&) {
             }
         }
     } release_guard{release};
@@ -208,7 +214,7 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_TRUE(wait_for_record(record_path("2.4.0")));
     // Let the build go and see it leave before the installation is removed.
-    test::write_file(release, "");
+    release_guard.give();
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (fs::exists(release) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(fs::exists(release));
