@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "platform/text.h"
 #include "common/update_error.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 

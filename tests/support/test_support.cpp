@@ -51,4 +51,11 @@ void write_file(const std::filesystem::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void publish_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::filesystem::path part = path;
+    part += ".part";
+    write_file(part, bytes);
+    std::filesystem::rename(part, path);
+}
+
 }  // namespace tessaryndle::test

@@ -1,0 +1,27 @@
+#pragma once
+// How libzip is handed the archive that extraction opened itself. Internal
+// to extraction; extract_win.cpp and extract_posix.cpp implement it.
+
+#include <zip.h>
+
+#include <memory>
+
+#include "platform/input_file.h"
+
+namespace tessaryndle::agent {
+
+struct ArchiveSource {
+    // Reads the archive through a duplicate of its handle and owns that
+    // duplicate; the archive opened from it owns the source.
+    zip_source_t* source = nullptr;
+    // Natively the buffer of the stdio stream below the source: it must
+    // outlive the archive opened from the source. Empty on Windows.
+    std::unique_ptr<char[]> stream_buffer;
+};
+
+// A libzip source over `archive`: zip_source_win32handle_create on Windows;
+// elsewhere a stdio stream with a 64 KiB buffer over a duplicated
+// descriptor. On failure nothing is left open.
+[[nodiscard]] platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive);
+
+}  // namespace tessaryndle::agent
