@@ -39,6 +39,17 @@ struct FileInfo {
 // success.
 [[nodiscard]] OsResult<void> create_directories(const std::filesystem::path& path);
 
+// Creates `base / relative` one component at a time, never following a link:
+// `base` must be a directory that is not itself a link or junction (links
+// among its ancestors are followed as usual), and every component of
+// `relative` that already exists must be a plain directory. `relative` holds
+// plain names only (no root, "." or ".."); when it is empty only `base` is
+// checked. A link, junction or other reparse point fails with ELOOP
+// (ERROR_STOPPED_ON_SYMLINK on Windows), a file in the way with ENOTDIR
+// (ERROR_ALREADY_EXISTS), and nothing is ever created through a link.
+[[nodiscard]] OsResult<void> create_directories_below(const std::filesystem::path& base,
+                                                      const std::filesystem::path& relative);
+
 // A file opened for writing, closed exactly once on every path out.
 class OutputFile {
 public:
@@ -47,6 +58,14 @@ public:
     // Creates only when nothing exists under the name yet, not even a link
     // (which is never followed).
     [[nodiscard]] static OsResult<OutputFile> create_new(const std::filesystem::path& path);
+    // Creates the file, or opens an existing one and truncates it, without
+    // following a final link (O_NOFOLLOW; FILE_FLAG_OPEN_REPARSE_POINT) and
+    // sharing like create_truncate. What already exists under the name must
+    // be a regular file with no other name: a link, junction or other
+    // reparse point (ELOOP; ERROR_STOPPED_ON_SYMLINK), a directory, device
+    // or pipe, or a file with further hard links (EMLINK;
+    // ERROR_TOO_MANY_LINKS) is refused and left exactly as it was.
+    [[nodiscard]] static OsResult<OutputFile> create_truncate_no_follow(const std::filesystem::path& path);
 
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&& other) noexcept;

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/extended_path_win.h"
 #include "platform/files.h"
 #include "platform/win_handle.h"
 
@@ -119,6 +120,34 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
     return {};
 }
 
+OsResult<void> create_directories_below(const std::filesystem::path& base, const std::filesystem::path& relative) {
+    // GetFileAttributesW reports a link or junction itself, not its target.
+    // Every component is checked before the next one is used in a path, so
+    // the system never resolves a reparse point below `base`.
+    const auto plain_directory = [](const std::wstring& path) -> OsResult<void> {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
+        }
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
+        return {};
+    };
+    std::wstring current = extended_path(base);
+    if (auto checked = plain_directory(current); !checked) return checked;
+    for (const auto& component : relative) {
+        if (component.empty()) continue;  // after a trailing separator
+        if (!current.ends_with(L'\\')) current.push_back(L'\\');
+        current += component.native();
+        // A directory made here is new and empty: nothing to check.
+        if (CreateDirectoryW(current.c_str(), nullptr)) continue;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) return std::unexpected(OsError::from_code(error));
+        if (auto checked = plain_directory(current); !checked) return checked;
+    }
+    return {};
+}
+
 OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -133,6 +162,29 @@ OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
+}
+
+OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem::path& path) {
+    // OPEN_ALWAYS rather than CREATE_ALWAYS: the file is truncated only once
+    // the handle shows what was opened. With FILE_FLAG_OPEN_REPARSE_POINT a
+    // link or junction at the name is opened itself, never its target.
+    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return std::unexpected(last_error());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(last_error());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
+        return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
+    }
+    if (info.nNumberOfLinks > 1) return std::unexpected(OsError::from_code(ERROR_TOO_MANY_LINKS));
+    // The file pointer is at 0 right after the open.
+    if ((info.nFileSizeHigh != 0 || info.nFileSizeLow != 0) && !SetEndOfFile(handle.get())) {
+        return std::unexpected(last_error());
+    }
+    return OutputFile(reinterpret_cast<std::intptr_t>(handle.release()));
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}

@@ -8,7 +8,8 @@ std::string WalkError::description() const {
     return "IO error for operation on " + path_display(path) + ": " + error.display();
 }
 
-TreeWalk::TreeWalk(std::filesystem::path root) : root_(std::move(root)) {}
+TreeWalk::TreeWalk(std::filesystem::path root, std::size_t max_depth)
+    : root_(std::move(root)), max_depth_(max_depth) {}
 
 std::optional<std::expected<WalkEntry, WalkError>> TreeWalk::next() {
     if (!started_) {
@@ -16,7 +17,7 @@ std::optional<std::expected<WalkEntry, WalkError>> TreeWalk::next() {
         auto kind = entry_kind_no_follow(root_);
         if (!kind) return std::unexpected(WalkError{root_, kind.error()});
         WalkEntry entry{root_, *kind, 0};
-        if (*kind == EntryKind::Directory) pending_directory_ = entry;
+        if (*kind == EntryKind::Directory && max_depth_ > 0) pending_directory_ = entry;
         return entry;
     }
     if (pending_directory_) {
@@ -36,7 +37,7 @@ std::optional<std::expected<WalkEntry, WalkError>> TreeWalk::next() {
         }
         const DirectoryEntry& item = top.entries[top.next++];
         WalkEntry entry{top.path / item.name, item.kind, top.depth + 1};
-        if (entry.kind == EntryKind::Directory) pending_directory_ = entry;
+        if (entry.kind == EntryKind::Directory && entry.depth < max_depth_) pending_directory_ = entry;
         return entry;
     }
     return std::nullopt;

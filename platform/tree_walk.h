@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <expected>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,9 +55,10 @@ struct WalkError {
 // Links are reported as entries and never followed. Each directory is
 // listed whole and closed before its entries are reported, so the walk
 // holds at most one directory handle at a time, however deep the tree.
+// Directories at `max_depth` are reported but not listed.
 class TreeWalk {
 public:
-    explicit TreeWalk(std::filesystem::path root);
+    explicit TreeWalk(std::filesystem::path root, std::size_t max_depth = std::numeric_limits<std::size_t>::max());
 
     // The next entry, a failure to examine or list an entry, or nullopt at
     // the end. After a failure the walk goes on with the next sibling.
@@ -70,6 +72,7 @@ private:
         std::size_t next = 0;
     };
     std::filesystem::path root_;
+    std::size_t max_depth_;
     bool started_ = false;
     std::vector<Level> stack_;
     std::optional<WalkEntry> pending_directory_;

@@ -8,6 +8,11 @@
 
 namespace tessaryndle::platform {
 
+// ERROR_STOPPED_ON_SYMLINK ("The create operation stopped after reaching a
+// symbolic link"), which mingw's headers lack: what the no-follow operations
+// report for a link or junction in their way.
+inline constexpr DWORD STOPPED_ON_LINK_ERROR = 681;
+
 class UniqueHandle {
 public:
     UniqueHandle() = default;
@@ -26,6 +31,8 @@ public:
 
     [[nodiscard]] bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     [[nodiscard]] HANDLE get() const { return handle_; }
+    // Gives the handle up without closing it.
+    [[nodiscard]] HANDLE release() { return std::exchange(handle_, nullptr); }
     void reset() {
         if (valid()) CloseHandle(handle_);
         handle_ = nullptr;

@@ -44,6 +44,9 @@ APT_PACKAGES=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   # running and signing the Windows build in tests
   wine wine64 xvfb xauth osslsigncode
+  # archives made by other tools in the extraction tests, and the archivers
+  # the extraction benchmark compares against
+  zip unzip p7zip-full libarchive-tools
 )
 
 log() { printf '==> %s\n' "$*" >&2; }

@@ -1,0 +1,251 @@
+#include "agent/extract.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent/extract_entry_names.h"
+#include "agent/extract_platform.h"
+#include "common/constants.h"
+#include "common/path_rules.h"
+#include "platform/files.h"
+#include "platform/input_file.h"
+#include "platform/text.h"
+#include "platform/tree_walk.h"
+
+namespace tessaryndle::agent {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Entry data goes from the decompressor to the file through this buffer;
+// no entry is ever held in memory whole.
+constexpr std::size_t COPY_BUFFER_BYTES = 8 * 1024;
+constexpr std::uint8_t HOST_UNIX = 3;
+constexpr std::uint32_t UNIX_LINK_BITS = 0xA000;
+constexpr std::uint16_t ENCRYPTED_FLAG = 0x0001;
+constexpr std::size_t PAYLOAD_SEARCH_DEPTH = 4;
+// zlib's Z_DATA_ERROR, which libzip passes on with ZIP_ER_ZLIB.
+constexpr int ZLIB_DATA_ERROR = -3;
+
+struct ArchiveCloser {
+    // Read-only: nothing to write back, so the archive is discarded.
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct EntryCloser {
+    void operator()(zip_file_t* entry) const { zip_fclose(entry); }
+};
+using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
+using Entry = std::unique_ptr<zip_file_t, EntryCloser>;
+
+// libzip's own description of one of its error codes.
+std::string zip_error_text(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
+
+bool is_symbolic_link(const ZipEntryRecord& entry) {
+    return entry.external_attributes != 0 && entry.host_system == HOST_UNIX &&
+           ((entry.external_attributes >> 16) & UNIX_LINK_BITS) == UNIX_LINK_BITS;
+}
+
+bool is_directory_name(std::string_view name) { return !name.empty() && path_rules::is_separator(name.back()); }
+
+// Whether libzip's view of an entry is the one we read ourselves. Both read
+// the same central directory unless the archive holds more than one that
+// could be meant; then the two readers may disagree, and it is refused.
+bool reader_agrees(zip_t* archive, zip_uint64_t index, const ZipEntryRecord& entry) {
+    const char* raw = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    // libzip turns a NUL in a stored name into a space; ours keep it.
+    std::string expected = entry.reader_name;
+    std::replace(expected.begin(), expected.end(), '\0', ' ');
+    zip_uint8_t host = 0;
+    zip_uint32_t attributes = 0;
+    zip_stat_t stat;
+    return raw != nullptr && expected == raw &&
+           zip_file_get_external_attributes(archive, index, 0, &host, &attributes) == 0 &&
+           host == entry.host_system && attributes == entry.external_attributes &&
+           zip_stat_index(archive, index, ZIP_FL_ENC_RAW, &stat) == 0 && (stat.valid & ZIP_STAT_CRC) &&
+           stat.crc == entry.crc;
+}
+
+// Opens the central directory through libzip, on a duplicate of our own
+// handle, and reads the entry records ourselves from the same open file.
+Result<std::pair<Archive, std::vector<ZipEntryRecord>>> open_archive(const platform::InputFile& file,
+                                                                      const fs::path& path) {
+    const auto source = archive_source(file);
+    if (!source) return fail(UpdateError::io(path, source.error()));
+    zip_error_t error;
+    zip_error_init(&error);
+    Archive archive(zip_open_from_source(*source, ZIP_RDONLY, &error));
+    if (!archive) {
+        const std::string text = zip_error_strerror(&error);
+        zip_error_fini(&error);
+        zip_source_free(*source);
+        return fail(UpdateError::invalid_artifact("open ZIP: " + text));
+    }
+    zip_error_fini(&error);
+
+    auto records = read_central_directory(file);
+    if (!records) return fail(UpdateError::invalid_artifact("open ZIP: " + records.error()));
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    if (count < 0 || static_cast<std::size_t>(count) != records->size()) {
+        return fail(UpdateError::invalid_artifact("open ZIP: " + zip_error_text(ZIP_ER_INCONS)));
+    }
+    for (std::size_t index = 0; index < records->size(); ++index) {
+        if (!reader_agrees(archive.get(), index, (*records)[index])) {
+            return fail(UpdateError::invalid_artifact("open ZIP: " + zip_error_text(ZIP_ER_INCONS) + ": entry " +
+                                                      std::to_string(index) + " reads differently"));
+        }
+    }
+    return std::pair{std::move(archive), std::move(*records)};
+}
+
+struct OpenEntry {
+    Entry data;
+    zip_uint64_t size = 0;  // uncompressed, as the central directory says
+};
+
+// The entry's local header and decompressor. Encryption and methods other
+// than stored and Deflate are refused here, before libzip would try them.
+Result<OpenEntry> open_entry(zip_t* archive, zip_uint64_t index, const ZipEntryRecord& record) {
+    const auto refuse = [](std::string text) { return fail(UpdateError::invalid_artifact("read ZIP entry: " + text)); };
+    zip_stat_t stat;
+    if (zip_stat_index(archive, index, 0, &stat) != 0) return refuse(zip_strerror(archive));
+    const bool encrypted = (record.flags & ENCRYPTED_FLAG) != 0 ||
+                           ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE);
+    if (encrypted) return refuse(zip_error_text(ZIP_ER_ENCRNOTSUPP));
+    if (!(stat.valid & ZIP_STAT_COMP_METHOD) ||
+        (stat.comp_method != ZIP_CM_STORE && stat.comp_method != ZIP_CM_DEFLATE)) {
+        return refuse(zip_error_text(ZIP_ER_COMPNOTSUPP));
+    }
+    Entry entry(zip_fopen_index(archive, index, 0));
+    if (!entry) return refuse(zip_strerror(archive));
+    return OpenEntry{std::move(entry), (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0};
+}
+
+// The description of a failed read of entry data, as the Io error shows it.
+OsError read_error(zip_file_t* entry) {
+    zip_error_t* error = zip_file_get_error(entry);
+    switch (zip_error_code_zip(error)) {
+        case ZIP_ER_CRC:
+            return OsError::custom("Invalid checksum");
+        case ZIP_ER_COMPRESSED_DATA:
+            return OsError::custom("corrupt deflate stream");
+        case ZIP_ER_ZLIB:
+            if (zip_error_code_system(error) == ZLIB_DATA_ERROR) return OsError::custom("corrupt deflate stream");
+            break;
+        default:
+            break;
+    }
+    return OsError::custom(zip_file_strerror(entry));
+}
+
+// Copies the entry's data into `output`. libzip checks the CRC-32 only when
+// a read finds the end of the data, and reports a failure only on the read
+// after the one that returned the last bytes: so reading goes on until
+// zip_fread returns 0 (the end, checked) or -1 (the failure).
+Result<void> copy_entry(const OpenEntry& entry, const ZipEntryRecord& record, platform::OutputFile& output,
+                        const fs::path& target, std::vector<char>& buffer) {
+    zip_uint64_t copied = 0;
+    for (;;) {
+        const zip_int64_t read = zip_fread(entry.data.get(), buffer.data(), buffer.size());
+        if (read < 0) return fail(UpdateError::io(target, read_error(entry.data.get())));
+        if (read == 0) break;
+        if (auto written = output.write_all(std::string_view(buffer.data(), static_cast<std::size_t>(read)));
+            !written) {
+            return fail(UpdateError::io(target, written.error()));
+        }
+        copied += static_cast<zip_uint64_t>(read);
+    }
+    // libzip hands out an entry without compressed data as empty without
+    // any check; the CRC-32 of nothing is 0.
+    if (copied == 0 && record.crc != 0) return fail(UpdateError::io(target, OsError::custom("Invalid checksum")));
+    if (copied != entry.size) return fail(UpdateError::io(target, OsError::custom(zip_error_text(ZIP_ER_INCONS))));
+    return {};
+}
+
+bool is_application_name(std::string_view name) {
+    const std::string_view expected = APPLICATION_EXECUTABLE;
+    if (name.size() != expected.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != expected[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<fs::path> extract_update_archive(const fs::path& archive_path, const fs::path& destination,
+                                        std::shared_ptr<const std::atomic<bool>> cancel) {
+    // 1. The destination, which must then be a real directory: everything
+    // below it is created without following links, starting from it.
+    if (auto made = platform::create_directories(destination); !made) {
+        return fail(UpdateError::io(destination, made.error()));
+    }
+    if (auto checked = platform::create_directories_below(destination, fs::path()); !checked) {
+        return fail(UpdateError::io(destination, checked.error()));
+    }
+
+    // 2-3. One open of the archive, read by libzip and by us.
+    const auto file = platform::InputFile::open_no_follow(archive_path);
+    if (!file) return fail(UpdateError::io(archive_path, file.error()));
+    auto opened = open_archive(*file, archive_path);
+    if (!opened) return fail(opened.error());
+    auto& [archive, records] = *opened;
+
+    // 4. The entries in central-directory order.
+    std::vector<char> buffer(COPY_BUFFER_BYTES);
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        const ZipEntryRecord& record = records[index];
+        if (cancel && cancel->load(std::memory_order_relaxed)) return fail(UpdateError::cancelled());
+        auto entry = open_entry(archive.get(), index, record);
+        if (!entry) return fail(entry.error());
+
+        const auto enclosed = path_rules::enclosed_entry_path(record.name);
+        if (!enclosed) return fail(UpdateError::invalid_artifact("archive contains unsafe path " + record.name));
+        if (is_symbolic_link(record)) {
+            return fail(UpdateError::invalid_artifact("Windows update archive contains a symbolic link"));
+        }
+        const fs::path target = destination / *enclosed;
+
+        if (is_directory_name(record.name)) {
+            if (auto made = platform::create_directories_below(destination, *enclosed); !made) {
+                return fail(UpdateError::io(target, made.error()));
+            }
+            continue;
+        }
+        const fs::path parent = enclosed->parent_path();
+        if (auto made = platform::create_directories_below(destination, parent); !made) {
+            return fail(UpdateError::io(parent.empty() ? destination : destination / parent, made.error()));
+        }
+        auto output = platform::OutputFile::create_truncate_no_follow(target);
+        if (!output) return fail(UpdateError::io(target, output.error()));
+        if (auto copied = copy_entry(*entry, record, *output, target, buffer); !copied) return fail(copied.error());
+    }
+
+    // 5.
+    return find_payload_root(destination);
+}
+
+Result<fs::path> find_payload_root(const fs::path& destination) {
+    platform::TreeWalk walk(destination, PAYLOAD_SEARCH_DEPTH);
+    while (auto next = walk.next()) {
+        if (!*next) return fail(UpdateError::invalid_artifact(next->error().description()));
+        const platform::WalkEntry& entry = **next;
+        if (entry.depth == 0 || entry.kind != platform::EntryKind::File) continue;
+        if (is_application_name(native_lossy(entry.path.filename().native()))) return entry.path.parent_path();
+    }
+    return fail(UpdateError::application_not_found(destination));
+}
+
+}  // namespace tessaryndle::agent

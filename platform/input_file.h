@@ -1,0 +1,45 @@
+#pragma once
+// A file opened once for reading at given offsets, whose handle can also be
+// handed to a library that reads the same open file (the ZIP reader).
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+#include "platform/files.h"
+
+namespace tessaryndle::platform {
+
+class InputFile {
+public:
+    // Opens `path` for reading while letting others read, write and delete
+    // it, without following a final link (FILE_FLAG_OPEN_REPARSE_POINT;
+    // O_NOFOLLOW), and checks on the handle that a regular file was opened:
+    // a link or junction fails with ERROR_STOPPED_ON_SYMLINK (ELOOP), a
+    // directory, device or pipe with ERROR_ACCESS_DENIED (EISDIR, EINVAL).
+    [[nodiscard]] static OsResult<InputFile> open_no_follow(const std::filesystem::path& path);
+
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&& other) noexcept;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+
+    // The file's current size in bytes.
+    [[nodiscard]] OsResult<std::uint64_t> size() const;
+    // Fills `into` from `offset` on; reading past the end fails with
+    // ERROR_HANDLE_EOF (EIO). On Windows the read moves the file pointer
+    // that duplicates share; libraries reading through a duplicate seek
+    // before they read.
+    [[nodiscard]] OsResult<void> read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const;
+    // A second handle to the same open file (DuplicateHandle; a descriptor
+    // from F_DUPFD_CLOEXEC), owned by the caller, who must close it.
+    [[nodiscard]] OsResult<std::intptr_t> duplicate_native_handle() const;
+
+private:
+    explicit InputFile(std::intptr_t handle) : handle_(handle) {}
+    void close() noexcept;
+    std::intptr_t handle_;
+};
+
+}  // namespace tessaryndle::platform

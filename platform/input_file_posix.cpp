@@ -1,0 +1,74 @@
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "platform/input_file.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+OsError errno_error() { return OsError::from_code(errno); }
+
+}  // namespace
+
+OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path) {
+    int fd;
+    do {
+        // O_NONBLOCK: a FIFO in the file's place must not stall the open.
+        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return std::unexpected(errno_error());
+    InputFile file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::unexpected(errno_error());
+    if (!S_ISREG(st.st_mode)) return std::unexpected(OsError::from_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+    return file;
+}
+
+InputFile::InputFile(InputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+InputFile::~InputFile() { close(); }
+
+void InputFile::close() noexcept {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+OsResult<std::uint64_t> InputFile::size() const {
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) return std::unexpected(errno_error());
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    while (!into.empty()) {
+        const ssize_t n = ::pread(static_cast<int>(handle_), into.data(), into.size(), static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::unexpected(errno_error());
+        }
+        if (n == 0) return std::unexpected(OsError::from_code(EIO));
+        into = into.subspan(static_cast<std::size_t>(n));
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return {};
+}
+
+OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
+    const int fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return std::unexpected(errno_error());
+    return fd;
+}
+
+}  // namespace tessaryndle::platform

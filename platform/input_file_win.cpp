@@ -1,0 +1,89 @@
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/extended_path_win.h"
+#include "platform/input_file.h"
+#include "platform/win_handle.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
+
+OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
+
+HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+}  // namespace
+
+OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path) {
+    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return std::unexpected(last_error());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(last_error());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A symbolic link or junction, or a reparse point whose tag cannot
+        // be read, is refused; other reparse points hold file data.
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+            (tag.ReparseTag & NAME_SURROGATE_BIT) != 0) {
+            return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
+        }
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
+        return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
+    }
+    return InputFile(reinterpret_cast<std::intptr_t>(handle.release()));
+}
+
+InputFile::InputFile(InputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+InputFile::~InputFile() { close(); }
+
+void InputFile::close() noexcept {
+    if (handle_ != -1) CloseHandle(to_handle(handle_));
+    handle_ = -1;
+}
+
+OsResult<std::uint64_t> InputFile::size() const {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(to_handle(handle_), &size)) return std::unexpected(last_error());
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    while (!into.empty()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = into.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(into.size());
+        DWORD read = 0;
+        if (!ReadFile(to_handle(handle_), into.data(), chunk, &read, &at)) return std::unexpected(last_error());
+        if (read == 0) return std::unexpected(OsError::from_code(ERROR_HANDLE_EOF));
+        into = into.subspan(read);
+        offset += read;
+    }
+    return {};
+}
+
+OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
+    HANDLE duplicate = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), to_handle(handle_), GetCurrentProcess(), &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return std::unexpected(last_error());
+    }
+    return reinterpret_cast<std::intptr_t>(duplicate);
+}
+
+}  // namespace tessaryndle::platform
