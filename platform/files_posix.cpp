@@ -32,6 +32,8 @@ int openat_retrying(int directory, const char* name, int flags, mode_t mode) {
     return fd;
 }
 
+OsError errno_error() { return OsError::last(); }
+
 // Closes a descriptor on every path out of the no-follow operations.
 class ScopedDescriptor {
 public:
