@@ -63,10 +63,8 @@ Result<UpdateSession> UpdateSession::create(const fs::path& sessions_root) {
 Result<std::string> install_plan_text(const UpdateRequest& request, const UpdateSession& session,
                                       std::uint32_t parent_pid) {
     const std::pair<std::string_view, const fs::path*> paths[] = {
-        {"archive_path", &request.archive_path},
-        {"staging_directory", nullptr},
-        {"install_source", &request.install_source},
-        {"install_target", &request.install_target},
+        {"archive_path", &request.archive_path},     {"staging_directory", nullptr},
+        {"install_source", &request.install_source}, {"install_target", &request.install_target},
         {"relaunch_path", &request.relaunch_path},
     };
     const fs::path staging = session.staging_directory();

@@ -33,7 +33,8 @@ public:
         list_ = list;
     }
     ~InheritedHandles() {
-        if (initialised_) DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()));
+        if (initialised_)
+            DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()));
     }
     InheritedHandles(const InheritedHandles&) = delete;
     InheritedHandles& operator=(const InheritedHandles&) = delete;

@@ -11,6 +11,8 @@
 namespace tessaryndle::platform {
 namespace {
 
+OsError last_error() { return OsError::last(); }
+
 constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 

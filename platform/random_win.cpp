@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <bcrypt.h>
 
 #include <algorithm>

@@ -121,10 +121,9 @@ TEST_F(ReleaseToolProgram, GeneratedKeySignsWhatTheAgentAccepts) {
         const std::string der = host("/usr/bin/openssl", {"pkey", "-in", text(key), "-pubout", "-outform", "DER"});
         ASSERT_GE(der.size(), 32u);
         const std::string raw = der.substr(der.size() - 32);
-        EXPECT_EQ(base64_encode(std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size())),
-                  public_key);
-        const std::string signature = host(
-            "/usr/bin/openssl", {"pkeyutl", "-sign", "-rawin", "-inkey", text(key), "-in", text(archive_)});
+        EXPECT_EQ(base64_encode(std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size())), public_key);
+        const std::string signature =
+            host("/usr/bin/openssl", {"pkeyutl", "-sign", "-rawin", "-inkey", text(key), "-in", text(archive_)});
         EXPECT_EQ(base64_encode(std::span(reinterpret_cast<const std::uint8_t*>(signature.data()), signature.size())),
                   artifact.ed25519_signature);
 

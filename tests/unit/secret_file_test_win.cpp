@@ -2,6 +2,7 @@
 // access for the current user, and never written through an existing entry.
 
 #include <windows.h>
+
 #include <aclapi.h>
 
 #include <gtest/gtest.h>
@@ -29,12 +30,26 @@ std::vector<unsigned char> current_user_sid() {
     return {bytes, bytes + GetLengthSid(sid)};
 }
 
+// Wine keeps no security descriptor of its own for files: it reports a
+// default DACL whatever the file was created with.
+bool under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 TEST(SecretFile, HasOneProtectedEntryForTheCurrentUser) {
     test::TempDir dir;
     const fs::path file = dir / "key.pem";
     const auto written = write_secret_file(file, "secret");
     ASSERT_TRUE(written) << written.error().display();
     EXPECT_EQ(test::read_file(file), "secret");
+
+    const auto refused = write_secret_file(file, "new key");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, ERROR_FILE_EXISTS);
+    EXPECT_EQ(test::read_file(file), "secret");
+
+    if (under_wine()) GTEST_SKIP() << "Wine does not keep the DACL a file is created with";
 
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -54,11 +69,6 @@ TEST(SecretFile, HasOneProtectedEntryForTheCurrentUser) {
     const std::vector<unsigned char> user = current_user_sid();
     EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), const_cast<unsigned char*>(user.data())));
     LocalFree(descriptor);
-
-    const auto refused = write_secret_file(file, "new key");
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().code, ERROR_FILE_EXISTS);
-    EXPECT_EQ(test::read_file(file), "secret");
 }
 
 }  // namespace
