@@ -10,10 +10,11 @@
 #include "common/constants.h"
 #include "common/current_version.h"
 #include "common/path_rules.h"
-#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
+#include "platform/pinned_directory.h"
 #include "platform/remove_tree.h"
+#include "platform/text.h"
 #include "platform/tree_walk.h"
 
 namespace tessaryndle::agent {
@@ -24,7 +25,91 @@ using NativeView = std::basic_string_view<Char>;
 
 std::filesystem::path name_path(std::string_view ascii) { return std::filesystem::path(std::string(ascii)); }
 
-void after_step(int step) { test_hooks::stop_at("after-step-" + std::to_string(step)); }
+// Names that stand in for a build directory or a stable component while it
+// is being replaced. "~" never appears in a build identifier, so these names
+// never collide with a build, and pruning removes them with every other name
+// that is neither the current nor the previous build.
+constexpr std::string_view INCOMING_SUFFIX = "~new";
+constexpr std::string_view REPLACED_SUFFIX = "~old";
+
+std::filesystem::path with_suffix(const std::filesystem::path& path, std::string_view suffix) {
+    std::filesystem::path result = path;
+    result += name_path(suffix);
+    return result;
+}
+
+// The hidden sibling to which a stable component that cannot be replaced in
+// place (a running program) is moved: ".{name}~old".
+std::filesystem::path set_aside_path(const std::filesystem::path& component) {
+    std::filesystem::path name = name_path(".");
+    name += component.filename();
+    name += name_path(REPLACED_SUFFIX);
+    return component.parent_path() / name;
+}
+
+UpdateError unsafe_destination() { return UpdateError::installation("existing version destination is unsafe"); }
+
+// Whether the entry of the installation at `path` exists, looked up without
+// following a final link: false when nothing has the name, true when it is a
+// plain directory (`directory`) or a plain file (otherwise). A link or
+// junction there, or the other kind of entry, means that writes would land
+// where someone else chose: Installation "existing version destination is
+// unsafe". A failed lookup is Io at `path`.
+Result<bool> present_as(const std::filesystem::path& path, bool directory) {
+    auto info = platform::file_info_no_follow(path);
+    if (!info) {
+        if (platform::is_not_found(info.error())) return false;
+        return fail(UpdateError::io(path, info.error()));
+    }
+    if ((info->reparse_point && info->name_surrogate) || info->directory != directory) {
+        return fail(unsafe_destination());
+    }
+    return true;
+}
+
+// A payload's launcher or agent is moved into the installation directory as
+// it is, so it must be the file itself, not a link to one elsewhere.
+Result<void> check_payload_component(const std::filesystem::path& path) {
+    auto info = platform::file_info_no_follow(path);
+    if (!info) return fail(UpdateError::io(path, info.error()));
+    if (info->reparse_point && info->name_surrogate) {
+        return fail(UpdateError::invalid_artifact("Windows payload contains a symbolic link"));
+    }
+    return {};
+}
+
+// Removes what an interrupted reinstallation left under `path`: a directory
+// with everything in it, anything else as an entry (a link is never
+// followed). Nothing there is success; a failure is Io at `path`.
+Result<void> clear_leftover(const std::filesystem::path& path) {
+    auto info = platform::file_info_no_follow(path);
+    if (!info) {
+        if (platform::is_not_found(info.error())) return {};
+        return fail(UpdateError::io(path, info.error()));
+    }
+    const bool plain_directory = info->directory && !(info->reparse_point && info->name_surrogate);
+    auto removed = plain_directory ? platform::remove_tree(path) : platform::remove_entry(path);
+    if (!removed) return fail(UpdateError::io(path, removed.error()));
+    return {};
+}
+
+// Flushes every file of the tree under `root` (natively its directories too)
+// to stable storage, so that once the manifest names the build, a power cut
+// cannot leave it with names but no contents. Links are neither followed nor
+// flushed. Failures: Installation with the walk error's description; Io at
+// the entry that cannot be flushed.
+Result<void> flush_build(const std::filesystem::path& root) {
+    platform::TreeWalk walk(root);
+    while (auto item = walk.next()) {
+        if (!*item) return fail(UpdateError::installation(item->error().description()));
+        const platform::WalkEntry& entry = **item;
+        if (entry.kind == platform::EntryKind::Link) continue;
+        if (auto flushed = platform::flush_entry(entry.path); !flushed) {
+            return fail(UpdateError::io(entry.path, flushed.error()));
+        }
+    }
+    return {};
+}
 
 // The build directory name an executable path keeps: its second component.
 std::optional<NativeString> kept_build_name(const std::filesystem::path& executable) {
@@ -38,67 +123,83 @@ std::optional<NativeString> kept_build_name(const std::filesystem::path& executa
 bool check_build_identifier(std::string_view build) { return path_rules::is_valid_build_identifier(build); }
 
 Result<void> replace_stable_component(const std::filesystem::path& source, const std::filesystem::path& target) {
-    if (auto moved = platform::rename_replace_write_through(source, target); !moved) {
+    const auto refused = [&target](const OsError& error) {
         return fail(UpdateError::installation("replace stable update component " + path_display(target) + ": " +
-                                              platform::windows_error_text(moved.error().code)));
+                                              platform::windows_error_text(error.code)));
+    };
+    auto moved = test_hooks::refuse_replace(path_display(target.filename()))
+                     ? platform::OsResult<void>(std::unexpected(platform::access_denied_error()))
+                     : platform::rename_replace_write_through(source, target);
+    if (moved) return {};
+    // Only a file in use is moved aside; a directory or a link in the way is
+    // refused the same way and must stay a failure.
+    const auto own = platform::file_info_no_follow(target);
+    if (!platform::is_in_use_refusal(moved.error()) || !own || !own->regular()) return refused(moved.error());
+
+    // Windows refuses to replace or delete a program that is running (the
+    // agent doing this activation usually is the installed agent itself) but
+    // lets it be renamed within its volume: move it aside to a hidden sibling
+    // that a later activation removes, then move the new file into place.
+    const std::filesystem::path aside = set_aside_path(target);
+    (void)platform::remove_entry(aside);
+    if (!platform::rename_replace_write_through(target, aside)) return refused(moved.error());
+    if (auto placed = platform::rename_replace_write_through(source, target); !placed) {
+        // Rather the old component back than none at all.
+        (void)platform::rename_replace_write_through(aside, target);
+        return refused(placed.error());
     }
+    (void)platform::set_hidden(aside);
     return {};
 }
 
 Result<void> copy_staged_tree(const std::filesystem::path& source, const std::filesystem::path& destination) {
-    // 1. Depth-first, each directory before its contents, links never
-    //    followed; the walk lists each directory whole and closes it before
-    //    going on, so it never holds more than one directory handle.
+    // Depth-first, each directory before its contents, links never followed;
+    // the walk lists each directory whole and closes it before going on, so
+    // it never holds more than one directory handle.
     platform::TreeWalk walk(source);
     bool copied_a_file = false;
     while (auto item = walk.next()) {
-        // 2.1
         if (!*item) return fail(UpdateError::installation(item->error().description()));
         const platform::WalkEntry& entry = **item;
-        // 2.2
         const auto relative = path_rules::relative_to_prefix(entry.path, source);
         if (!relative) return fail(UpdateError::installation("prefix not found"));
         const std::filesystem::path target = relative->empty() ? destination : destination / *relative;
         switch (entry.kind) {
-            // 2.3: a link would let the payload reach outside itself.
+            // A link would let the payload reach outside itself.
             case platform::EntryKind::Link:
                 return fail(UpdateError::invalid_artifact("Windows payload contains a symbolic link"));
-            // 2.4
             case platform::EntryKind::Directory:
                 if (auto made = platform::create_directories(target); !made) {
                     return fail(UpdateError::io(target, made.error()));
                 }
                 break;
-            // 2.5
             case platform::EntryKind::File:
                 if (auto copied = platform::copy_file_replace(entry.path, target); !copied) {
                     return fail(UpdateError::io(target, copied.error()));
                 }
                 if (!copied_a_file) {
                     copied_a_file = true;
-                    test_hooks::stop_at("during-copy");
+                    test_hooks::stop_at("after-first-file-copied");
                 }
                 break;
         }
     }
-    // 3. The copy is complete; the payload must not stay behind as a second
-    //    copy of the build.
+    // The copy is complete; the payload must not stay behind as a second copy
+    // of the build.
     if (auto removed = platform::remove_tree(source); !removed) return fail(UpdateError::io(source, removed.error()));
     return {};
 }
 
 void prune_versions(const std::filesystem::path& version_store, const std::filesystem::path& executable,
                     const std::optional<std::filesystem::path>& previous_executable) {
-    // 1.
     std::vector<NativeString> keep;
     if (auto name = kept_build_name(executable)) keep.push_back(std::move(*name));
     if (previous_executable) {
         if (auto name = kept_build_name(*previous_executable)) keep.push_back(std::move(*name));
     }
-    // 2.
     auto entries = platform::list_directory(version_store);
     if (!entries) return;
-    // 3. A plain file is refused by remove_tree and stays.
+    // A plain file is refused by remove_tree and stays.
     for (const auto& entry : *entries) {
         if (std::find(keep.begin(), keep.end(), entry.name) != keep.end()) continue;
         (void)platform::remove_tree(version_store / entry.name);
@@ -111,14 +212,14 @@ Result<void> activate_update(const InstallPlan& plan) {
     const std::filesystem::path launcher_name = name_path(LAUNCHER_EXECUTABLE);
     const std::filesystem::path agent_name = name_path(UPDATER_AGENT_EXECUTABLE);
     const std::filesystem::path manifest_path = target / name_path(CURRENT_VERSION_MANIFEST);
+    std::filesystem::path temporary_manifest = manifest_path;
+    temporary_manifest.replace_extension("json.new");
 
-    // 1, 2. Only a trusted build goes into a trusted installation.
+    // 1. Only a trusted build goes into a trusted installation.
     if (auto trusted = verify_update_payload(plan.install_source); !trusted) return trusted;
-    after_step(1);
     if (auto trusted = verify_installation(target); !trusted) return trusted;
-    after_step(2);
 
-    // 3. The build identifier becomes exactly one path component.
+    // 2. The build identifier becomes exactly one path component.
     if (!check_build_identifier(plan.build)) {
         return fail(UpdateError::installation("update build identifier is unsafe"));
     }
@@ -126,68 +227,107 @@ Result<void> activate_update(const InstallPlan& plan) {
     const std::filesystem::path version_directory = version_store / build_name;
     const std::filesystem::path new_executable =
         name_path(VERSIONS_DIRECTORY) / build_name / name_path(APPLICATION_EXECUTABLE);
-    after_step(3);
 
-    // 4.
+    // 3. Nothing is deleted or written through a link or junction: where the
+    //    installation has a link in place of one of its own directories or
+    //    files, someone else would choose where our writes land. All of it is
+    //    checked before the first change.
+    auto store_present = present_as(version_store, true);
+    if (!store_present) return fail(std::move(store_present.error()));
+    auto replacing = present_as(version_directory, true);
+    if (!replacing) return fail(std::move(replacing.error()));
+    if (auto stale = present_as(temporary_manifest, false); !stale) return fail(std::move(stale.error()));
+    for (const auto& component : {launcher_name, agent_name}) {
+        if (auto installed = present_as(target / component, false); !installed) {
+            return fail(std::move(installed.error()));
+        }
+        if (auto plain = check_payload_component(plan.install_source / component); !plain) return plain;
+    }
+
+    // 4. The version store, held open until the end so that (on Windows) it
+    //    cannot be renamed or swapped for a link while we work inside it.
     if (auto made = platform::create_directories(version_store); !made) {
         return fail(UpdateError::io(version_store, made.error()));
     }
-    after_step(4);
+    auto pinned_store = platform::PinnedDirectory::open(version_store);
+    if (!pinned_store) return fail(UpdateError::io(version_store, pinned_store.error()));
+    if (!*pinned_store) return fail(unsafe_destination());
+    test_hooks::stop_at("after-version-store-created");
 
-    // 5. A left-over directory of the same build is replaced, but a link or
-    //    junction in its place is never followed or deleted.
-    if (platform::file_info_follow(version_directory)) {
-        auto own = platform::file_info_no_follow(version_directory);
-        if (!own) return fail(UpdateError::io(version_directory, own.error()));
-        if (!own->directory || (own->reparse_point && own->name_surrogate)) {
-            return fail(UpdateError::installation("existing version destination is unsafe"));
-        }
-        if (auto removed = platform::remove_tree(version_directory); !removed) {
-            return fail(UpdateError::io(version_directory, removed.error()));
-        }
+    // 5. The new build goes into the version store by a rename when the
+    //    payload is on the same volume, by a copy otherwise. When a directory
+    //    of the same build is there already (a reinstallation, possibly of
+    //    the active build), the new one goes beside it first, so that no
+    //    removal and no copy happens while neither is in place.
+    const std::filesystem::path placed =
+        *replacing ? with_suffix(version_directory, INCOMING_SUFFIX) : version_directory;
+    if (*replacing) {
+        if (auto cleared = clear_leftover(placed); !cleared) return cleared;
     }
-    after_step(5);
-
-    // 6. A rename when the payload is on the same volume; a copy otherwise.
-    if (!platform::rename_replace(plan.install_source, version_directory)) {
-        if (auto copied = copy_staged_tree(plan.install_source, version_directory); !copied) return copied;
+    if (!platform::rename_replace(plan.install_source, placed)) {
+        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) return copied;
     }
-    after_step(6);
+    test_hooks::stop_at("after-payload-moved");
 
-    // 7, 8. The old build stays active: the old manifest still names it, and
-    //       the new launcher and agent can start it.
+    // 6. Contents first, names later: every file of the new build, the
+    //    launcher and agent among them, is on disk before any rename that
+    //    follows can make it current.
+    if (auto flushed = flush_build(placed); !flushed) return flushed;
+    (void)platform::flush_entry(version_store);
+    test_hooks::stop_at("after-new-build-flushed");
+
+    // 7. The old directory of the build goes aside and the new one takes its
+    //    name: two renames, the only moment without a directory of this build.
+    //    Pruning removes the old one once the manifest is written.
+    if (*replacing) {
+        const std::filesystem::path replaced = with_suffix(version_directory, REPLACED_SUFFIX);
+        if (auto cleared = clear_leftover(replaced); !cleared) return cleared;
+        if (auto aside = platform::rename_replace_write_through(version_directory, replaced); !aside) {
+            return fail(UpdateError::io(version_directory, aside.error()));
+        }
+        if (auto moved = platform::rename_replace_write_through(placed, version_directory); !moved) {
+            (void)platform::rename_replace_write_through(replaced, version_directory);
+            return fail(UpdateError::io(version_directory, moved.error()));
+        }
+        test_hooks::stop_at("after-version-directory-replaced");
+    }
+
+    // 8. The old build stays active: the old manifest still names it, and
+    //    the new launcher and agent can start it.
     if (auto replaced = replace_stable_component(version_directory / launcher_name, target / launcher_name);
         !replaced) {
         return replaced;
     }
-    after_step(7);
+    test_hooks::stop_at("after-launcher-replaced");
     if (auto replaced = replace_stable_component(version_directory / agent_name, target / agent_name); !replaced) {
         return replaced;
     }
-    after_step(8);
+    test_hooks::stop_at("after-agent-replaced");
 
-    // 9. Whatever stops the old manifest from being read means that there
-    //    is nothing to roll back to. One level of history only.
+    // 9. Whatever stops the old manifest from being read means that there is
+    //    nothing to roll back to. One level of history only.
     std::optional<std::filesystem::path> previous_executable;
     if (auto previous = read_current_version(manifest_path)) previous_executable = std::move(previous->executable);
-    after_step(9);
 
-    // 10.
     CurrentVersion manifest;
     manifest.schema = CURRENT_VERSION_SCHEMA;
     manifest.version = plan.version;
     manifest.executable = new_executable;
     manifest.previous_executable = std::move(previous_executable);
-    after_step(10);
 
-    // 11. Write the manifest last: until this rename the old build stays
+    // 10. Write the manifest last: until this rename the old build stays
     //     active.
     if (auto written = write_current_version(manifest_path, manifest); !written) return written;
-    after_step(11);
+    test_hooks::stop_at("after-manifest-switched");
 
-    // 12.
+    // 11. Clean-up, never failing: builds no longer named, and components
+    //     set aside by this or an earlier activation (one still running
+    //     stays until a later one).
     prune_versions(version_store, manifest.executable, manifest.previous_executable);
-    after_step(12);
+    for (const auto& component : {launcher_name, agent_name}) {
+        (void)platform::remove_entry(set_aside_path(target / component));
+    }
+    test_hooks::stop_at("after-versions-pruned");
     return {};
 }
 

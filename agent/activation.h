@@ -23,20 +23,39 @@ namespace tessaryndle::agent {
 // failure ends the operation; nothing done before is undone. Until the
 // manifest is replaced (the last step but one) the old build stays active,
 // so a crash at any point leaves an installation the launcher can start.
+// Reinstalling a build whose directory exists (the active one, say) puts
+// the new directory beside the old one first; the only moment without a
+// startable build is then two renames long (the old directory aside as
+// "{build}~old", the new one into place), and pruning removes the old one.
+// Every file of the new build is flushed to stable storage before the
+// manifest switch. Nothing is deleted or written through a link or junction
+// inside the installation: the version store, the version directory, the
+// temporary manifest and the installed launcher and agent are looked at
+// without following links before anything changes, and the version store is
+// held open (pinned) while the activation works inside it.
 //
 // Errors: those of verify_update_payload and verify_installation;
-// Installation "update build identifier is unsafe"; Io at the version store;
-// Installation "existing version destination is unsafe" when versions\{build}
-// is a file, link or junction (never followed or deleted); Io at the version
-// directory when it cannot be examined or deleted; those of copy_staged_tree
-// when the payload cannot be renamed into place; those of
+// Installation "update build identifier is unsafe"; Installation "existing
+// version destination is unsafe" when the version store or versions\{build}
+// is not a plain directory, or current.json.new, the installed launcher or
+// agent is not a plain file (a link, a junction, the other kind: never
+// followed or deleted); InvalidArtifact "Windows payload contains a
+// symbolic link" when the payload's launcher or agent is a link; Io at the
+// entry that cannot be examined, created, moved or flushed; those of
+// copy_staged_tree when the payload cannot be renamed into place; those of
 // replace_stable_component; those of write_current_version.
 [[nodiscard]] Result<void> activate_update(const InstallPlan& plan);
 
 // Moves `source` over `target` with replace and write-through: the file is
-// moved, not copied, and the move is on disk when this returns.
+// moved, not copied, and the move is on disk when this returns. When the
+// replacing move is refused as in use (access denied or a sharing violation:
+// Windows will not replace a running program, but lets it be renamed), the
+// target is first moved aside to the hidden sibling ".{name}~old", which a
+// later activation removes, and then the new file is moved in; if that last
+// move fails, the old file is moved back.
 // Failure: Installation "replace stable update component {target}: {Windows
-// error text}".
+// error text}", with the error of the first move when the target could not
+// be moved aside either.
 [[nodiscard]] Result<void> replace_stable_component(const std::filesystem::path& source,
                                                     const std::filesystem::path& target);
 

@@ -11,8 +11,6 @@
 #include "common/strict_json.h"
 #include "platform/text.h"
 #include "platform/files.h"
-#include "platform/known_folders.h"
-#include "platform/remove_tree.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -69,10 +67,6 @@ constexpr FieldSpec PLAN_FIELDS[] = {
 };
 constexpr RecordSpec PLAN_RECORD{"InstallPlan", PLAN_FIELDS};
 
-// The elevated worker's session directories live in
-// %PROGRAMDATA%\{application_id}\Updater.
-constexpr std::string_view SESSION_ROOT_NAME = "Updater";
-
 }  // namespace
 
 Result<InstallPlan> parse_install_plan(std::string_view bytes) {
@@ -105,28 +99,25 @@ Result<InstallPlan> parse_install_plan(std::string_view bytes) {
 }
 
 Result<InstallPlan> load_install_plan(const std::filesystem::path& path) {
-    // 1. The entry itself: a link to a plan is not a plan.
-    const auto info = platform::file_info_no_follow(path);
-    if (!info) {
-        return fail(UpdateError::io(path, info.error()));
-    }
-    // 2.
-    if (!info->regular()) {
-        return fail(UpdateError::installation("install plan is not a regular file"));
-    }
-    // 3.
-    const auto bytes = platform::read_whole_file(path);
+    // 1.-3. One open that does not follow a final link, the check on that
+    //    handle, and the read from it: a link to a plan is not a plan, and a
+    //    link swapped in after the check is never read.
+    const auto bytes = platform::read_regular_file_no_follow(path);
     if (!bytes) {
-        return fail(UpdateError::io(path, bytes.error()));
+        if (bytes.error().not_regular) {
+            return fail(UpdateError::installation("install plan is not a regular file"));
+        }
+        return fail(UpdateError::io(path, bytes.error().error));
     }
     auto plan = parse_install_plan(*bytes);
     if (!plan) {
         return plan;
     }
     // 4. The nonce becomes a directory name of the elevated worker, so it
-    //    must not be able to point anywhere else.
+    //    must stay exactly one name there: nothing Windows would trim,
+    //    redirect to a device or refuse.
     if (plan->schema != INSTALL_PLAN_SCHEMA_VERSION || plan->nonce.size() != INSTALL_PLAN_NONCE_LENGTH ||
-        !path_rules::is_plain_component(plan->nonce)) {
+        !path_rules::is_plain_component(plan->nonce) || !path_rules::is_stable_windows_name(plan->nonce)) {
         return fail(UpdateError::installation("install plan schema or nonce is invalid"));
     }
     return plan;
@@ -151,30 +142,6 @@ Result<VerifiedArtifact> validate_artifact_url(const SerializableArtifact& artif
     verified.sha256 = artifact.sha256;
     verified.content_length = artifact.content_length;
     return verified;
-}
-
-void remove_privileged_session_directory(const InstallPlan& plan) {
-    // 1. S, the session directory, must have a plain final name.
-    const std::filesystem::path session = plan.staging_directory.parent_path();
-    if (session.empty() || !path_rules::is_plain_component(path_display(session.filename()))) {
-        return;
-    }
-    // 2. R, the root of all session directories. Without PROGRAMDATA (or with
-    //    a relative one) R would depend on the working directory: remove
-    //    nothing. The application identifier must be one component.
-    const auto program_data = platform::program_data_folder();
-    if (!program_data || !program_data->is_absolute() || !path_rules::is_plain_component(plan.application_id)) {
-        return;
-    }
-    const std::filesystem::path root =
-        *program_data / path_from_utf8(plan.application_id) / std::string(SESSION_ROOT_NAME);
-    // 3-4. S must lie directly inside R.
-    const std::filesystem::path parent = session.parent_path();
-    if (parent.empty() || !path_rules::same_components(parent, root)) {
-        return;
-    }
-    // 5. Links inside are removed as links, never followed.
-    static_cast<void>(platform::remove_tree(session));
 }
 
 }  // namespace tessaryndle::agent

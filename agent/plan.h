@@ -60,16 +60,19 @@ struct VerifiedArtifact {
 [[nodiscard]] Result<InstallPlan> parse_install_plan(std::string_view bytes);
 
 // Loads the plan at `path`:
-// 1. the entry itself (a final link not followed) must exist: else Io at
+// 1. the file is opened once, a final link not followed: failure is Io at
 //    `path`;
-// 2. it must be a regular file, not a directory, symbolic link or junction:
-//    else Installation "install plan is not a regular file";
-// 3. its bytes are read whole (Io at `path` on failure) and parsed with
-//    parse_install_plan;
-// 4. "schema" must be 1 and "nonce" exactly 48 bytes forming one plain path
-//    component (no "/", "\", ":" or NUL, not "." or ".."), because the nonce
-//    names the elevated worker's session directory: else Installation
-//    "install plan schema or nonce is invalid".
+// 2. on that handle it must be a regular file, not a directory, symbolic
+//    link, junction, device or FIFO: else Installation "install plan is not a
+//    regular file";
+// 3. its bytes are read whole from the same handle (Io at `path` on failure)
+//    and parsed with parse_install_plan;
+// 4. "schema" must be 1 and "nonce" exactly 48 bytes forming one name that
+//    Windows keeps as it is (no separator, no character a file name may not
+//    hold, no trailing dot or space, not dots only, not a device name such as
+//    CON or COM1 with or without an extension), because the nonce names the
+//    elevated worker's session directory: else Installation "install plan
+//    schema or nonce is invalid".
 // Only reads; leaves nothing on disk.
 [[nodiscard]] Result<InstallPlan> load_install_plan(const std::filesystem::path& path);
 
@@ -84,15 +87,5 @@ struct VerifiedArtifact {
 // "install plan artifact URL is invalid: {why}", {why} being one of the URL
 // parser's descriptions ("relative URL without a base", "empty host", ...).
 [[nodiscard]] Result<VerifiedArtifact> validate_artifact_url(const SerializableArtifact& artifact);
-
-// Removes the elevated worker's session directory, the parent S of the plan's
-// "staging_directory", with everything in it, but only when S lies directly
-// inside %PROGRAMDATA%\{application_id}\Updater (compared component by
-// component, case-sensitively, ignoring repeated separators and "."). Nothing
-// is removed when PROGRAMDATA is unset or not absolute, when
-// "application_id" is not one plain name, or when S's own name is "." or
-// "..". Links inside S are removed, never followed. Never fails: anything
-// that cannot be removed stays.
-void remove_privileged_session_directory(const InstallPlan& plan);
 
 }  // namespace tessaryndle::agent

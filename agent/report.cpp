@@ -22,11 +22,18 @@ void report_failure(const UpdateError& error) {
     (void)platform::flush_stdout();
 
     // 2.-5. The failure log, replaced whole. Each failure here only skips the
-    //    rest: reporting must never fail the report.
+    //    rest: reporting must never fail the report. The text goes to a
+    //    temporary sibling that is renamed over the log: a link planted at
+    //    the log's name is replaced, never written through (the elevated
+    //    worker reports here too), and a stale temporary is removed as an
+    //    entry first.
     const auto log = failure_log_path();
     if (!log) return;
     if (!platform::create_directories(log->parent_path())) return;
-    (void)platform::write_whole_file(*log, text);
+    std::filesystem::path temporary = *log;
+    temporary += ".new";
+    (void)platform::replace_file_contents(*log, temporary, text, platform::ExistingTemporary::Remove,
+                                          platform::RenameKind::Ordinary);
 }
 
 }  // namespace tessaryndle::agent

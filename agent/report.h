@@ -11,8 +11,10 @@ namespace tessaryndle::agent {
 
 // Writes "ERROR:{text}\n" to standard output and flushes it, then replaces
 // {local app data}/com.tessaryndle.qm4-link/Updater/last-error.log with the
-// text alone (UTF-8, no newline). Never fails: every step that cannot be done
-// is skipped.
+// text alone (UTF-8, no newline), written completely to
+// "last-error.log.new" beside it and renamed over the log, so that a link at
+// either name is replaced and never written through. Never fails: every step
+// that cannot be done is skipped.
 void report_failure(const UpdateError& error);
 
 // The failure log's path, when the local application data folder is known.

@@ -7,12 +7,20 @@
 #include <string>
 
 namespace tessaryndle::agent::test_hooks {
+namespace {
+
+bool variable_equals(std::string_view variable, std::string_view value) {
+    const char* wanted = std::getenv(std::string(variable).c_str());
+    return wanted != nullptr && value == wanted;
+}
+
+}  // namespace
 
 void stop_at(std::string_view point) {
-    const char* wanted = std::getenv(std::string(STOP_AT_VARIABLE).c_str());
-    if (wanted == nullptr || point != wanted) return;
-    std::_Exit(STOPPED_EXIT_STATUS);
+    if (variable_equals(STOP_AT_VARIABLE, point)) std::_Exit(STOPPED_EXIT_STATUS);
 }
+
+bool refuse_replace(std::string_view component) { return variable_equals(REFUSE_REPLACE_VARIABLE, component); }
 
 }  // namespace tessaryndle::agent::test_hooks
 

@@ -1,12 +1,15 @@
 #include "platform/directory_listing_win.h"
 
+#include "platform/long_path_win.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
 
 OsResult<std::vector<FoundEntry>> find_directory_entries(const std::filesystem::path& directory) {
     WIN32_FIND_DATAW data{};
-    const std::filesystem::path pattern = directory / L"*";
+    std::wstring pattern = extended_length_path(directory);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern.push_back(L'\\');
+    pattern.push_back(L'*');
     UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                            FIND_FIRST_EX_LARGE_FETCH));
     std::vector<FoundEntry> entries;

@@ -35,6 +35,24 @@ struct FileInfo {
 // The whole content of a file, no size limit.
 [[nodiscard]] OsResult<std::string> read_whole_file(const std::filesystem::path& path);
 
+// Why read_regular_file_no_follow read nothing.
+struct RegularFileError {
+    // What the path names is no regular file: a directory, a link or
+    // junction (never followed), a device, a pipe or a FIFO.
+    bool not_regular = false;
+    // Otherwise the system's error.
+    OsError error;
+};
+
+// The whole content of the regular file at `path`, no size limit. The file is
+// opened once without following a final link (Windows:
+// FILE_FLAG_OPEN_REPARSE_POINT; elsewhere O_NOFOLLOW, and O_NONBLOCK so that
+// a FIFO cannot stall the open), checked on that handle, and read from the
+// same handle: what is read is what was checked, even when the name is
+// swapped for a link meanwhile.
+[[nodiscard]] std::expected<std::string, RegularFileError> read_regular_file_no_follow(
+    const std::filesystem::path& path);
+
 // Creates the directory and any missing parents; an existing directory is
 // success.
 [[nodiscard]] OsResult<void> create_directories(const std::filesystem::path& path);
@@ -133,5 +151,30 @@ struct ReplaceFailure {
 // Copies one file over another (CopyFileExW; elsewhere a plain copy of the
 // bytes and permission bits).
 [[nodiscard]] OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Flushes what `path` names to stable storage, never through a link: a file
+// is flushed on a handle opened for writing without following a final link
+// (FlushFileBuffers; a read-only file has the attribute lifted for the open
+// and put back; elsewhere fsync). Natively a directory is fsynced too, so
+// that its entries are durable; on Windows a directory needs no flush (its
+// entries are journaled by the file system) and succeeds, and natively so
+// does anything that is neither a file nor a directory (a FIFO). A link or
+// junction at `path` fails (ERROR_STOPPED_ON_SYMLINK / ELOOP).
+[[nodiscard]] OsResult<void> flush_entry(const std::filesystem::path& path);
+
+// Marks the entry hidden without following a link (Windows: the
+// FILE_ATTRIBUTE_HIDDEN attribute; elsewhere a name starting with "." hides
+// it, and nothing is done).
+[[nodiscard]] OsResult<void> set_hidden(const std::filesystem::path& path);
+
+// Whether a refused rename or deletion means that the file is in use or
+// protected: access denied or a sharing violation on Windows (what a running
+// program's image gives); EACCES, EPERM, EBUSY or ETXTBSY elsewhere.
+[[nodiscard]] bool is_in_use_refusal(const OsError& error);
+// The platform's access-denied error (ERROR_ACCESS_DENIED / EACCES).
+[[nodiscard]] OsError access_denied_error();
+// Whether a lookup failed because nothing has the name (ERROR_FILE_NOT_FOUND
+// or ERROR_PATH_NOT_FOUND; ENOENT elsewhere).
+[[nodiscard]] bool is_not_found(const OsError& error);
 
 }  // namespace tessaryndle::platform

@@ -61,6 +61,18 @@ OsResult<void> sync_parent(const std::filesystem::path& path) {
     return {};
 }
 
+OsResult<std::string> read_all(const Descriptor& fd) {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = retry_on_eintr([&] { return ::read(fd.get(), buffer, sizeof buffer); });
+        if (n < 0) return std::unexpected(OsError::last());
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
 }  // namespace
 
 OsResult<FileInfo> file_info_no_follow(const std::filesystem::path& path) {
@@ -78,15 +90,26 @@ OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) {
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     const Descriptor fd(open_retrying(path.c_str(), O_RDONLY, 0));
     if (!fd.valid()) return std::unexpected(OsError::last());
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = retry_on_eintr([&] { return ::read(fd.get(), buffer, sizeof buffer); });
-        if (n < 0) return std::unexpected(OsError::last());
-        if (n == 0) break;
-        content.append(buffer, static_cast<std::size_t>(n));
+    return read_all(fd);
+}
+
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+    const auto failed = [](bool not_regular, OsError error) {
+        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+    };
+    // O_NOCTTY: a terminal device opened here must not become ours.
+    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+    if (!fd.valid()) {
+        // ELOOP: the final component is a link.
+        if (errno == ELOOP) return failed(true, OsError::last());
+        return failed(false, OsError::last());
     }
-    return content;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return failed(false, OsError::last());
+    if (!S_ISREG(st.st_mode)) return failed(true, OsError::from_code(EINVAL));
+    auto content = read_all(fd);
+    if (!content) return failed(false, content.error());
+    return std::move(*content);
 }
 
 OsResult<void> create_directories(const std::filesystem::path& path) {
@@ -216,5 +239,28 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
     if (ec) return std::unexpected(OsError::from_code(ec.value()));
     return {};
 }
+
+OsResult<void> flush_entry(const std::filesystem::path& path) {
+    // Non-blocking, so that opening a FIFO never waits for a writer; a
+    // terminal opened here must not become ours.
+    const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
+    if (!fd.valid()) return std::unexpected(OsError::last());
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return {};
+    if (::fsync(fd.get()) != 0) return std::unexpected(OsError::last());
+    return {};
+}
+
+OsResult<void> set_hidden(const std::filesystem::path&) { return {}; }
+
+bool is_in_use_refusal(const OsError& error) {
+    return !error.message &&
+           (error.code == EACCES || error.code == EPERM || error.code == EBUSY || error.code == ETXTBSY);
+}
+
+OsError access_denied_error() { return OsError::from_code(EACCES); }
+
+bool is_not_found(const OsError& error) { return !error.message && error.code == ENOENT; }
 
 }  // namespace tessaryndle::platform

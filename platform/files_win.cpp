@@ -6,6 +6,7 @@
 
 #include "platform/extended_path_win.h"
 #include "platform/files.h"
+#include "platform/long_path_win.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -15,6 +16,8 @@ OsError last_error() { return OsError::last(); }
 
 constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
+// ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack.
+constexpr DWORD STOPPED_ON_SYMLINK = 681;
 
 OsResult<FileInfo> info_from_handle(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION basic{};
@@ -36,10 +39,22 @@ OsResult<FileInfo> info_from_handle(HANDLE handle) {
 OsResult<FileInfo> query(const std::filesystem::path& path, DWORD extra_flags) {
     // Metadata only: no read or write access is asked for, so files held open
     // by others can still be examined.
-    UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     return info_from_handle(handle.get());
+}
+
+OsResult<std::string> read_all(HANDLE handle) {
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &read, nullptr)) return std::unexpected(OsError::last());
+        if (read == 0) break;
+        content.append(buffer, read);
+    }
+    return content;
 }
 
 HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
@@ -57,10 +72,10 @@ constexpr DWORD RENAME_POSIX_SEMANTICS = 0x00000002;
 constexpr int FILE_RENAME_INFO_EX_CLASS = 22;  // FileRenameInfoEx
 
 OsResult<void> posix_rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-    UniqueHandle handle(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(from).c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
-    const std::wstring& target = to.native();
+    const std::wstring target = extended_length_path(to);
     const std::size_t bytes = offsetof(RenameInfoEx, FileName) + (target.size() + 1) * sizeof(WCHAR);
     std::vector<unsigned char> buffer(bytes, 0);
     auto* info = reinterpret_cast<RenameInfoEx*>(buffer.data());
@@ -86,23 +101,34 @@ OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) { return 
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     // Full sharing: a reader (the launcher reading the manifest, say) must
     // not stop the writer from renaming a new file over this one.
-    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(handle.get(), buffer, sizeof buffer, &read, nullptr)) return std::unexpected(OsError::last());
-        if (read == 0) break;
-        content.append(buffer, read);
-    }
-    return content;
+    return read_all(handle.get());
+}
+
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+    const auto failed = [](bool not_regular, OsError error) {
+        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+    };
+    // Backup semantics let a directory be opened too, so that it is reported
+    // as no regular file rather than as access denied.
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return failed(false, OsError::last());
+    // A pipe, console or other device is no file on a disk.
+    if (GetFileType(handle.get()) != FILE_TYPE_DISK) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    const auto info = info_from_handle(handle.get());
+    if (!info) return failed(false, info.error());
+    if (!info->regular()) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    auto content = read_all(handle.get());
+    if (!content) return failed(false, content.error());
+    return std::move(*content);
 }
 
 OsResult<void> create_directories(const std::filesystem::path& path) {
     if (path.empty()) return {};
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {};
         return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
@@ -111,10 +137,10 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
     if (!parent.empty() && parent != path) {
         if (auto made = platform::create_directories(parent); !made) return made;
     }
-    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+    if (!CreateDirectoryW(extended_length_path(path).c_str(), nullptr)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS) {
-            const DWORD again = GetFileAttributesW(path.c_str());
+            const DWORD again = GetFileAttributesW(extended_length_path(path).c_str());
             if (again != INVALID_FILE_ATTRIBUTES && (again & FILE_ATTRIBUTE_DIRECTORY)) return {};
         }
         return std::unexpected(OsError::from_code(error));
@@ -151,7 +177,7 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
 }
 
 OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
+    HANDLE handle = CreateFileW(extended_length_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
@@ -160,7 +186,7 @@ OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& pa
 OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
     // Not through a link: a reparse point already at the name (even one that
     // names nothing) makes the creation fail instead of creating its target.
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_NEW,
+    HANDLE handle = CreateFileW(extended_length_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
@@ -232,7 +258,8 @@ OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_v
 }
 
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+    if (MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+        return {};
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) return std::unexpected(OsError::from_code(error));
     // A target that is open without delete sharing, or read-only, refuses the
@@ -242,14 +269,15 @@ OsResult<void> rename_replace(const std::filesystem::path& from, const std::file
 }
 
 OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return std::unexpected(OsError::last());
     }
     return {};
 }
 
 OsResult<void> remove_entry(const std::filesystem::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
@@ -260,15 +288,73 @@ OsResult<void> remove_entry(const std::filesystem::path& path) {
     // itself and refuses a real directory.
     const bool directory_link =
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (directory_link ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) return {};
+    if (directory_link ? RemoveDirectoryW(extended_length_path(path).c_str())
+                       : DeleteFileW(extended_length_path(path).c_str()))
+        return {};
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
     return std::unexpected(OsError::from_code(error));
 }
 
 OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) return std::unexpected(OsError::last());
+    if (!CopyFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), nullptr, nullptr, nullptr,
+                     0))
+        return std::unexpected(OsError::last());
     return {};
+}
+
+OsResult<void> flush_entry(const std::filesystem::path& path) {
+    auto own = query(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!own) return std::unexpected(own.error());
+    if (own->reparse_point && own->name_surrogate) return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
+    if (own->directory) return {};
+    const std::wstring name = extended_length_path(path);
+    const auto open_for_writing = [&name] {
+        return UniqueHandle(CreateFileW(name.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    };
+    UniqueHandle handle = open_for_writing();
+    if (!handle.valid()) {
+        // A read-only file cannot be opened for writing; lift the attribute
+        // for the open only (the handle keeps its access afterwards).
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(name.c_str());
+        if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+            !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            return std::unexpected(OsError::from_code(error));
+        }
+        handle = open_for_writing();
+        const DWORD reopen_error = GetLastError();
+        (void)SetFileAttributesW(name.c_str(), attributes);
+        if (!handle.valid()) return std::unexpected(OsError::from_code(reopen_error));
+    }
+    // Checked again on the handle: what was opened is the file itself.
+    auto opened = info_from_handle(handle.get());
+    if (!opened) return std::unexpected(opened.error());
+    if (opened->reparse_point && opened->name_surrogate) {
+        return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
+    }
+    if (!FlushFileBuffers(handle.get())) return std::unexpected(OsError::last());
+    return {};
+}
+
+OsResult<void> set_hidden(const std::filesystem::path& path) {
+    const std::wstring name = extended_length_path(path);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
+    if (!SetFileAttributesW(name.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN)) return std::unexpected(OsError::last());
+    return {};
+}
+
+bool is_in_use_refusal(const OsError& error) {
+    return !error.message && (error.code == ERROR_ACCESS_DENIED || error.code == ERROR_SHARING_VIOLATION);
+}
+
+OsError access_denied_error() { return OsError::from_code(ERROR_ACCESS_DENIED); }
+
+bool is_not_found(const OsError& error) {
+    return !error.message && (error.code == ERROR_FILE_NOT_FOUND || error.code == ERROR_PATH_NOT_FOUND);
 }
 
 }  // namespace tessaryndle::platform

@@ -10,6 +10,7 @@
 #include "platform/descriptor_posix.h"
 #include "platform/directory_listing_posix.h"
 #include "platform/remove_tree.h"
+#include "platform/remove_tree_posix.h"
 
 namespace tessaryndle::platform {
 namespace {
@@ -54,16 +55,16 @@ bool not_a_directory_error(int error) { return error == ELOOP || error == ENOTDI
 
 }  // namespace
 
-OsResult<void> remove_tree(const std::filesystem::path& path) {
-    const int root_fd = retry_on_eintr([&] { return ::open(path.c_str(), DIRECTORY_FLAGS); });
+OsResult<void> remove_tree_at(int directory_fd, const char* tree_name) {
+    const int root_fd = retry_on_eintr([&] { return ::openat(directory_fd, tree_name, DIRECTORY_FLAGS); });
     if (root_fd < 0) {
         const int open_error = errno;
         if (!not_a_directory_error(open_error)) return std::unexpected(OsError::from_code(open_error));
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return std::unexpected(OsError::last());
+        if (::fstatat(directory_fd, tree_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::unexpected(OsError::last());
         if (!S_ISLNK(st.st_mode)) return std::unexpected(OsError::from_code(ENOTDIR));
         // The tree is a link: remove the link, never what it names.
-        if (::unlink(path.c_str()) != 0) return std::unexpected(OsError::last());
+        if (::unlinkat(directory_fd, tree_name, 0) != 0) return std::unexpected(OsError::last());
         return {};
     }
 
@@ -81,7 +82,7 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
             // Everything below is gone: remove the directory itself.
             std::string name = std::move(top.name_in_parent);
             stack.pop_back();
-            const int rc = stack.empty() ? ::rmdir(path.c_str())
+            const int rc = stack.empty() ? ::unlinkat(directory_fd, tree_name, AT_REMOVEDIR)
                                          : ::unlinkat(stack.back().fd.get(), name.c_str(), AT_REMOVEDIR);
             if (rc != 0) return std::unexpected(OsError::last());
             continue;
@@ -117,5 +118,7 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
     }
     return {};
 }
+
+OsResult<void> remove_tree(const std::filesystem::path& path) { return remove_tree_at(AT_FDCWD, path.c_str()); }
 
 }  // namespace tessaryndle::platform

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/directory_listing_win.h"
+#include "platform/long_path_win.h"
 #include "platform/remove_tree.h"
 #include "platform/win_handle.h"
 
@@ -34,35 +35,35 @@ bool not_found(std::int64_t code) { return code == ERROR_FILE_NOT_FOUND || code 
 // and the target's contents stay; Windows itself has no such links.)
 OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes) {
     if (is_directory(attributes)) {
-        if (RemoveDirectoryW(path.c_str())) return {};
+        if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
         return std::unexpected(OsError::last());
     }
-    if (DeleteFileW(path.c_str())) return {};
+    if (DeleteFileW(extended_length_path(path).c_str())) return {};
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED || (attributes & FILE_ATTRIBUTE_READONLY) == 0 || is_reparse_point(attributes)) {
         return std::unexpected(OsError::from_code(error));
     }
     // A read-only file refuses deletion until the attribute is cleared.
-    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetFileAttributesW(extended_length_path(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (DeleteFileW(path.c_str())) return {};
+    if (DeleteFileW(extended_length_path(path).c_str())) return {};
     return std::unexpected(OsError::last());
 }
 
 OsResult<void> delete_directory(const std::filesystem::path& path) {
-    if (RemoveDirectoryW(path.c_str())) return {};
+    if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
     const DWORD error = GetLastError();
     if (not_found(error)) return {};
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
     if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & FILE_ATTRIBUTE_READONLY) == 0 || !plain_directory(attributes)) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetFileAttributesW(extended_length_path(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (RemoveDirectoryW(path.c_str())) return {};
+    if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
     return std::unexpected(OsError::last());
 }
 
@@ -73,7 +74,8 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
 // (Wine opens a Unix link to a directory as the directory itself, so only
 // the listing shows such a link; both looks must agree before descending.)
 OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path) {
-    UniqueHandle pin(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    UniqueHandle pin(CreateFileW(extended_length_path(path).c_str(),
+                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!pin.valid()) return std::unexpected(OsError::last());
@@ -93,7 +95,7 @@ OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path
 
 OsResult<void> remove_tree(const std::filesystem::path& path) {
     // The root's own attributes, not following a final link.
-    const DWORD root_attributes = GetFileAttributesW(path.c_str());
+    const DWORD root_attributes = GetFileAttributesW(extended_length_path(path).c_str());
     if (root_attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     if (is_reparse_point(root_attributes)) return delete_entry(path, root_attributes);
     if (!is_directory(root_attributes)) return std::unexpected(OsError::from_code(ERROR_DIRECTORY));

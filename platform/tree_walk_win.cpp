@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/directory_listing_win.h"
+#include "platform/long_path_win.h"
 #include "platform/tree_walk.h"
 
 namespace tessaryndle::platform {
@@ -18,7 +19,7 @@ EntryKind kind_from_attributes(DWORD attributes) {
 
 OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path& path) {
     // FindFirstFileExW would list the target of a link named by `path`.
-    const DWORD own = GetFileAttributesW(path.c_str());
+    const DWORD own = GetFileAttributesW(extended_length_path(path).c_str());
     if (own == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     if (kind_from_attributes(own) != EntryKind::Directory) {
         return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
@@ -34,7 +35,7 @@ OsResult<std::vector<DirectoryEntry>> list_directory(const std::filesystem::path
 }
 
 OsResult<EntryKind> entry_kind_no_follow(const std::filesystem::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     return kind_from_attributes(attributes);
 }

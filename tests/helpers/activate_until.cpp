@@ -1,8 +1,11 @@
 // Runs one activation the way the agent does, for the crash-safety tests:
 //   activate_until <install_source> <install_target> <build> <version>
-// In builds with test hooks, TESSARYNDLE_TEST_STOP_AT names the point after
-// which the process ends abruptly (exit status 86). Prints "activated" or
-// "ERROR:" and the error's text; exits 0 or 1.
+// In builds with test hooks, TESSARYNDLE_TEST_STOP_AT names the point at
+// which the process ends abruptly (exit status 86), after what has just been
+// made durable ("after-payload-moved", "after-manifest-switched", ...), and
+// TESSARYNDLE_TEST_REFUSE_REPLACE names a stable component whose replacing
+// move is refused as in use. Prints "activated" or "ERROR:" and the error's
+// text; exits 0 or 1.
 
 #include <cstdio>
 #include <string>

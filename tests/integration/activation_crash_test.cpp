@@ -1,7 +1,10 @@
-// Crash safety of activation: the activation is stopped abruptly after each
-// of its steps (a test-hooks build ends the process there, as a crash would),
-// then the real launcher is started in the installation and must start the
-// old build or the new one, and a second activation must succeed.
+// Crash safety of activation: the activation is stopped abruptly at each of
+// its stop points, each named after what has just been made durable (a
+// test-hooks build ends the process there, as a crash would), then the real
+// launcher is started in the installation and must start the old build or
+// the new one, and a second activation must succeed. Reinstalling the
+// active build is included: there the old and the new build are the same,
+// and a crash must never leave the installation without it.
 //
 // The payload and the installation hold signed test images so that the
 // Authenticode checks pass. Before the launcher runs, every application
@@ -13,6 +16,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,12 +98,15 @@ protected:
         return "";
     }
 
-    // Stops an activation of B over A at `point`, checks what the launcher
-    // starts, then activates B again and checks that B starts.
-    void crash_and_recover(const std::string& point, bool foreign_payload, const std::string& expected_after_stop) {
-        SCOPED_TRACE(point + (foreign_payload ? " (copied payload)" : " (renamed payload)"));
+    // Stops an activation of B over an installation of `installed` at
+    // `point`, checks what the launcher starts, then activates B again and
+    // checks that B starts and that pruning left only B and the build that
+    // was active before (no directory set aside or left half-made).
+    void crash_and_recover(const std::string& installed, const std::string& point, bool foreign_payload,
+                           const std::string& expected_after_stop) {
+        SCOPED_TRACE(installed + " -> B, " + point + (foreign_payload ? " (copied payload)" : " (renamed payload)"));
         fs::remove_all(install_);
-        test::make_installation(install_, "A");
+        test::make_installation(install_, installed);
         fs::create_directories(install_ / name(VERSIONS_DIRECTORY) / "C");
         test::ForeignTempDir foreign;
         const fs::path payload_root = foreign_payload ? foreign.path() : dir_.path();
@@ -117,13 +125,34 @@ protected:
         ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes;
         EXPECT_EQ(again.stdout_bytes.substr(0, 9), "activated");
         EXPECT_EQ(launched_build(), "B");
-        EXPECT_FALSE(fs::exists(install_ / name(VERSIONS_DIRECTORY) / "C"));
+        std::set<std::string> left;
+        for (const auto& entry : fs::directory_iterator(install_ / name(VERSIONS_DIRECTORY))) {
+            left.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(left, (std::set<std::string>{expected_after_stop, "B"}));
     }
 };
 
-TEST_F(ActivationCrash, EveryStepLeavesAStartableInstallation) {
-    for (int step = 1; step <= 12; ++step) {
-        crash_and_recover("after-step-" + std::to_string(step), false, step < 11 ? "A" : "B");
+// The stop points in the order an activation reaches them, and whether the
+// new build is active after a stop there.
+struct StopPoint {
+    const char* name;
+    bool new_build_active;
+};
+constexpr StopPoint RENAME_POINTS[] = {
+    {"after-version-store-created", false}, {"after-payload-moved", false},  {"after-new-build-flushed", false},
+    {"after-launcher-replaced", false},     {"after-agent-replaced", false}, {"after-manifest-switched", true},
+    {"after-versions-pruned", true},
+};
+constexpr StopPoint COPY_POINTS[] = {
+    {"after-first-file-copied", false},
+    {"after-payload-moved", false},
+    {"after-manifest-switched", true},
+};
+
+TEST_F(ActivationCrash, EveryStopPointLeavesAStartableInstallation) {
+    for (const auto& point : RENAME_POINTS) {
+        crash_and_recover("A", point.name, false, point.new_build_active ? "B" : "A");
         if (HasFatalFailure()) return;
     }
 }
@@ -131,12 +160,27 @@ TEST_F(ActivationCrash, EveryStepLeavesAStartableInstallation) {
 TEST_F(ActivationCrash, CopyFallbackLeavesAStartableInstallation) {
     test::ForeignTempDir probe;
     if (probe.path().empty()) GTEST_SKIP() << "no second file system";
-    for (const auto& [point, expected] : {std::pair<std::string, std::string>{"after-step-5", "A"},
-                                          {"during-copy", "A"},
-                                          {"after-step-6", "A"},
-                                          {"after-step-11", "B"}}) {
-        crash_and_recover(point, true, expected);
+    for (const auto& point : COPY_POINTS) {
+        crash_and_recover("A", point.name, true, point.new_build_active ? "B" : "A");
         if (HasFatalFailure()) return;
+    }
+}
+
+// B over B with no other build: until the manifest switch only B can start,
+// so every stop point, the copy included, must leave a directory of B.
+TEST_F(ActivationCrash, ReinstallingTheActiveBuildAlwaysLeavesItStartable) {
+    test::ForeignTempDir probe;
+    for (const bool foreign : {false, true}) {
+        if (foreign && probe.path().empty()) continue;
+        std::vector<std::string> points = {"after-version-directory-replaced"};
+        for (const auto& point :
+             foreign ? std::span<const StopPoint>(COPY_POINTS) : std::span<const StopPoint>(RENAME_POINTS)) {
+            points.push_back(point.name);
+        }
+        for (const auto& point : points) {
+            crash_and_recover("B", point, foreign, "B");
+            if (HasFatalFailure()) return;
+        }
     }
 }
 

@@ -166,6 +166,7 @@ TEST(ProgramImage, CarriesTheSameApplicationManifest) {
                  ">PerMonitorV2</dpiAwareness>",
                  ">true/pm</dpiAware>",
                  ">SegmentHeap</heapType>",
+                 ">true</longPathAware>",
                  R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
              }) {
             EXPECT_NE(manifest->find(expected), std::string::npos) << "missing " << expected;

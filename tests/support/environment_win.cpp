@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "platform/text.h"
@@ -10,10 +11,16 @@ namespace {
 std::wstring widen(const std::string& s) { return utf8_to_utf16(s).value_or(std::wstring()); }
 }  // namespace
 
+// Both copies of the environment change: the one Win32 and child processes
+// see, and the C runtime's, which getenv reads (the test hooks do).
 void set_environment(const std::string& name, const std::string& value) {
     SetEnvironmentVariableW(widen(name).c_str(), widen(value).c_str());
+    _wputenv_s(widen(name).c_str(), widen(value).c_str());
 }
-void unset_environment(const std::string& name) { SetEnvironmentVariableW(widen(name).c_str(), nullptr); }
+void unset_environment(const std::string& name) {
+    SetEnvironmentVariableW(widen(name).c_str(), nullptr);
+    _wputenv_s(widen(name).c_str(), L"");
+}
 std::optional<std::string> get_environment(const std::string& name) {
     const std::wstring wide = widen(name);
     const DWORD needed = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);

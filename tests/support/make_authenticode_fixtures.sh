@@ -10,6 +10,9 @@
 #   untrusted.exe     the image signed by a leaf of a second root that is
 #                     never trusted
 #   not-pe.exe        a text file
+#   test-signing-key.pem, test-signing-chain.pem
+#                     the trusted leaf's key and certificate chain, for
+#                     signing built test programs with osslsigncode
 #
 # Needs bash, openssl and osslsigncode. The native tests run it at test time;
 # the Windows build runs it on the build host, because a Windows test process
@@ -94,3 +97,5 @@ sign untrusted "$work/image.exe" "$out/untrusted.exe"
 cp "$out/signed.exe" "$out/tampered.exe"
 printf '\x90' | dd of="$out/tampered.exe" bs=1 seek=$((0x200)) conv=notrunc status=none
 printf 'This is not a program.\n' > "$out/not-pe.exe"
+cp "$work/trusted-leaf.key" "$out/test-signing-key.pem"
+cat "$work/trusted-leaf.pem" "$work/trusted-root.pem" > "$out/test-signing-chain.pem"

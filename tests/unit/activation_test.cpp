@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "agent/activation.h"
+#include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "common/current_version.h"
-#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
+#include "platform/remove_tree.h"
+#include "platform/text.h"
 #include "tests/support/authenticode_fixture.h"
+#include "tests/support/environment.h"
 #include "tests/support/installation_builder.h"
 #include "tests/support/test_support.h"
 
@@ -85,6 +88,9 @@ TEST_F(Activation, NewBuildOverOldKeepsBothPrunesTheRestAndMovesLauncherAndAgent
     write_file(versions_ / "C" / "sub" / "f.txt", "c");
     fs::create_directories(versions_ / "tmp");
     write_file(versions_ / "stray-file", "stays");
+    // Components set aside by an earlier activation because they were running.
+    write_file(install_ / ".Tessaryndle.exe~old", "old launcher");
+    write_file(install_ / ".tessaryndle-updater-agent.exe~old", "old agent");
 
     const fs::path payload = dir_ / "payload-B";
     test::make_payload(payload, "B");
@@ -109,6 +115,8 @@ TEST_F(Activation, NewBuildOverOldKeepsBothPrunesTheRestAndMovesLauncherAndAgent
     EXPECT_TRUE(fs::is_regular_file(install_ / name(LAUNCHER_EXECUTABLE)));
     EXPECT_TRUE(fs::is_regular_file(install_ / name(UPDATER_AGENT_EXECUTABLE)));
     EXPECT_FALSE(fs::exists(install_ / "current.json.new"));
+    EXPECT_FALSE(fs::exists(install_ / ".Tessaryndle.exe~old"));
+    EXPECT_FALSE(fs::exists(install_ / ".tessaryndle-updater-agent.exe~old"));
 }
 
 TEST_F(Activation, SameBuildTwiceNamesItTwiceAndKeepsOneDirectory) {
@@ -123,13 +131,17 @@ TEST_F(Activation, SameBuildTwiceNamesItTwiceAndKeepsOneDirectory) {
     EXPECT_EQ((std::vector<std::string>{"B"}), version_names());
 }
 
-TEST_F(Activation, ExistingVersionDirectoryIsReplaced) {
+TEST_F(Activation, ExistingVersionDirectoryIsReplacedAndWhatAnInterruptedReplacementLeftIsCleared) {
     test::make_installation(install_, "A");
     fs::create_directories(versions_ / "B" / "old-only");
     write_file(versions_ / "B" / "old-only" / "stale.txt", "stale");
+    // Left by a reinstallation that stopped between its two renames.
+    fs::create_directories(versions_ / "B~new" / "half");
+    write_file(versions_ / "B~old", "not even a directory");
     ASSERT_TRUE(activate("B"));
     EXPECT_FALSE(fs::exists(versions_ / "B" / "old-only"));
     EXPECT_EQ(test::build_marker(install_, "B"), "B");
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}), version_names());
 }
 
 TEST_F(Activation, VersionDestinationThatIsAFileIsRefused) {
@@ -237,6 +249,55 @@ TEST_F(Activation, UnreadableOldManifestGivesNoPreviousExecutable) {
     }
 }
 
+// Paths beyond the 260 characters that Windows allows without the
+// extended-length form, through the rename, the copy fallback and pruning.
+// The deep tree is made and read through the platform layer, which gives
+// Win32 the extended-length form.
+TEST(ActivationLongPaths, DeepBuildsUnderALongInstallationPathAreInstalledCopiedAndPruned) {
+    test::TrustTestRoot trust;
+    TempDir dir;
+    test::ForeignTempDir foreign;
+    const fs::path install = dir / std::string(100, 'i');
+    fs::path deep = "data";
+    for (int level = 0; level < 8; ++level) deep /= "a-rather-long-directory-name-" + std::to_string(level);
+    deep /= "deep-file.txt";
+    const auto make_deep_payload = [&deep](const fs::path& payload, const std::string& build) {
+        test::make_payload(payload, build);
+        ASSERT_TRUE(platform::create_directories((payload / deep).parent_path()));
+        ASSERT_TRUE(platform::replace_file_contents(payload / deep, payload / "deep.tmp", build,
+                                                    platform::ExistingTemporary::Refuse,
+                                                    platform::RenameKind::Ordinary));
+    };
+    const auto activate = [&install](const fs::path& payload, const std::string& build) {
+        agent::InstallPlan plan;
+        plan.install_source = payload;
+        plan.install_target = install;
+        plan.build = plan.version = build;
+        const auto result = agent::activate_update(plan);
+        EXPECT_TRUE(result) << build << ": " << result.error().display();
+    };
+    const fs::path versions = install / name(VERSIONS_DIRECTORY);
+    test::make_installation(install, "A");
+    ASSERT_GT(path_display(versions / "B" / deep).size(), 300u);
+
+    make_deep_payload(dir / "payload-B", "B");
+    activate(dir / "payload-B", "B");
+    EXPECT_EQ(platform::read_whole_file(versions / "B" / deep).value_or(""), "B");
+
+    const fs::path copied_payload = foreign.path().empty() ? dir / "payload-C" : foreign.path() / "payload-C";
+    make_deep_payload(copied_payload, "C");
+    activate(copied_payload, "C");
+    EXPECT_EQ(platform::read_whole_file(versions / "C" / deep).value_or(""), "C");
+    EXPECT_FALSE(platform::file_info_no_follow(copied_payload));
+
+    // D over C prunes B, the deep build that is neither current nor previous.
+    make_deep_payload(dir / "payload-D", "D");
+    activate(dir / "payload-D", "D");
+    EXPECT_FALSE(platform::file_info_no_follow(versions / "B"));
+    EXPECT_EQ(platform::read_whole_file(versions / "D" / deep).value_or(""), "D");
+    (void)platform::remove_tree(install);
+}
+
 TEST(ReplaceStableComponent, FailureNamesTheTargetAndTheWindowsError) {
     TempDir dir;
     write_file(dir / "new.exe", "new");
@@ -250,6 +311,36 @@ TEST(ReplaceStableComponent, FailureNamesTheTargetAndTheWindowsError) {
     ASSERT_EQ(text.substr(0, prefix.size()), prefix);
     EXPECT_EQ(text.substr(text.size() - 13, 4), " (0x") << text;
     EXPECT_EQ(test::read_file(dir / "new.exe"), "new");
+}
+
+TEST(ReplaceStableComponent, ARefusedReplaceMovesTheTargetAsideFirst) {
+#ifndef TESSARYNDLE_TEST_HOOKS
+    GTEST_SKIP() << "built without TESSARYNDLE_TEST_HOOKS";
+#endif
+    const test::ScopedEnvironment refuse(std::string(agent::test_hooks::REFUSE_REPLACE_VARIABLE), "target.exe");
+    TempDir dir;
+    const fs::path aside = dir / ".target.exe~old";
+    write_file(dir / "new.exe", "new");
+    write_file(dir / "target.exe", "old");
+    const auto replaced = agent::replace_stable_component(dir / "new.exe", dir / "target.exe");
+    ASSERT_TRUE(replaced) << replaced.error().display();
+    EXPECT_EQ(test::read_file(dir / "target.exe"), "new");
+    EXPECT_EQ(test::read_file(aside), "old");
+    EXPECT_FALSE(fs::exists(dir / "new.exe"));
+
+    // When the target cannot be moved aside either, it fails as before and
+    // nothing moves.
+    fs::remove(aside);
+    fs::create_directories(aside / "inside");
+    write_file(dir / "newer.exe", "newer");
+    const auto refused = agent::replace_stable_component(dir / "newer.exe", dir / "target.exe");
+    ASSERT_FALSE(refused);
+    const std::string prefix = "replace stable update component " + path_display(dir / "target.exe") + ": ";
+    EXPECT_EQ(refused.error().payload_text().substr(0, prefix.size()), prefix);
+    EXPECT_EQ(refused.error().payload_text().substr(prefix.size()),
+              platform::windows_error_text(platform::access_denied_error().code));
+    EXPECT_EQ(test::read_file(dir / "target.exe"), "new");
+    EXPECT_EQ(test::read_file(dir / "newer.exe"), "newer");
 }
 
 TEST(ReplaceStableComponent, MovesTheFileOverTheTarget) {

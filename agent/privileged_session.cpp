@@ -1,0 +1,71 @@
+#include "agent/privileged_session.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/path_rules.h"
+#include "platform/known_folders.h"
+#include "platform/private_directory.h"
+#include "platform/text.h"
+
+namespace tessaryndle::agent {
+namespace {
+
+// The worker's session directories live in %PROGRAMDATA%\{application_id}\Updater.
+constexpr std::string_view SESSION_ROOT_NAME = "Updater";
+constexpr std::string_view UNSAFE = "the privileged session directory is unsafe";
+
+// PROGRAMDATA, when it names an absolute path: a relative one would put the
+// directory wherever the worker happens to run.
+std::optional<std::filesystem::path> program_data() {
+    auto folder = platform::program_data_folder();
+    if (!folder || !folder->is_absolute()) return std::nullopt;
+    return folder;
+}
+
+}  // namespace
+
+Result<std::filesystem::path> create_privileged_session_directory(const InstallPlan& plan) {
+    const auto base = program_data();
+    if (!base) return fail(UpdateError::installation("ProgramData is unavailable"));
+    // A loaded plan's nonce already keeps to these rules, and only the
+    // trusted identifier gets this far; checked here all the same, since each
+    // must stay exactly one directory name whoever calls this.
+    for (const std::string& name : {plan.application_id, plan.nonce}) {
+        if (!path_rules::is_plain_component(name) || !path_rules::is_stable_windows_name(name)) {
+            return fail(UpdateError::installation(std::string(UNSAFE)));
+        }
+    }
+    const std::vector<std::filesystem::path> names{path_from_utf8(plan.application_id),
+                                                   path_from_utf8(SESSION_ROOT_NAME), path_from_utf8(plan.nonce)};
+    const std::filesystem::path session = *base / names[0] / names[1] / names[2];
+    if (auto made = platform::create_private_directory(*base, names); !made) {
+        if (made.error().unsafe) return fail(UpdateError::installation(std::string(UNSAFE)));
+        return fail(UpdateError::io(session, made.error().error));
+    }
+    return session;
+}
+
+void remove_privileged_session_directory(const InstallPlan& plan) {
+    // 1. S, the session directory, must have a plain final name.
+    const std::filesystem::path session = plan.staging_directory.parent_path();
+    if (session.empty() || !path_rules::is_plain_component(path_display(session.filename()))) return;
+    // 2. R, the root of all session directories. Without PROGRAMDATA (or with
+    //    a relative one) R would depend on the working directory: remove
+    //    nothing. The application identifier must be one component.
+    const auto base = program_data();
+    if (!base || !path_rules::is_plain_component(plan.application_id)) return;
+    const std::filesystem::path application = path_from_utf8(plan.application_id);
+    const std::filesystem::path root_name = path_from_utf8(SESSION_ROOT_NAME);
+    // 3.-4. By the text, S must lie directly inside R.
+    const std::filesystem::path parent = session.parent_path();
+    if (parent.empty() || !path_rules::same_components(parent, *base / application / root_name)) return;
+    // 5. On the disk, R must be reached without a link: the application
+    //    folder and Updater are checked on handles that stay open while S is
+    //    removed. A link at S is removed as a link; links inside are never
+    //    followed.
+    static_cast<void>(platform::remove_private_directory(*base, {application, root_name, session.filename()}));
+}
+
+}  // namespace tessaryndle::agent

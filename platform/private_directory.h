@@ -1,0 +1,62 @@
+#pragma once
+// Directories that only administrators and SYSTEM (natively: root) may read
+// or write, reached from a folder of the system without following any link
+// or junction that someone else put on the way. The elevated side keeps its
+// working files in such a directory.
+
+#include <expected>
+#include <filesystem>
+#include <vector>
+
+#include "platform/os_error.h"
+
+namespace tessaryndle::platform {
+
+struct PrivateDirectoryError {
+    // A component is a link, junction or other reparse point, is not a
+    // directory, belongs to someone who is not trusted with it, or is not
+    // where its parent is. Otherwise the system's error is in `error`.
+    bool unsafe = false;
+    OsError error;
+};
+
+template <class T>
+using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
+
+// Trusted owners: the Administrators group and SYSTEM on Windows (under
+// Wine, which keeps no owners and shows every file as the current user's,
+// that user too); natively the process's effective user, root when it runs
+// as root (a process that is not root has nobody else to give a directory
+// to).
+//
+// Creates `base`/`names`... . `base` is the system's folder: it is followed
+// when it is a link, and must be a directory with a trusted owner. Each name
+// must be one plain component; each is created when missing, then opened
+// without following a link and checked on that handle: a directory, no link,
+// junction or other reparse point, a trusted owner, and (Windows, by its
+// final path) directly inside the directory opened before it; anything else
+// is `unsafe` and nothing below it is touched. Each then gets private
+// rights: Windows: a protected DACL granting full access to SYSTEM and
+// Administrators only, inherited by everything created inside (new
+// directories are also owned by Administrators); natively mode 0700 (and
+// owner and group root when running as root). The last name is always
+// created new: whatever had that name is removed first, a link or file as an
+// entry and a directory with everything in it, never following links.
+// Windows: every directory of the chain is held open without delete sharing
+// until the call returns, so nothing on it can be renamed or replaced
+// meanwhile; natively the chain is walked by descriptors (openat).
+// What was created before a failure stays.
+[[nodiscard]] PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
+                                                                    const std::vector<std::filesystem::path>& names);
+
+// Removes `base`/`names`... with everything in it, after checking `base` and
+// every name but the last as create_private_directory does, without creating
+// or changing anything; they stay held (Windows) or are the descriptors the
+// removal works from (natively) while it runs. The last name is removed as
+// remove_tree removes a tree: a link there as an entry, links inside never
+// followed, a plain file left in place (an error). A missing last name is
+// success.
+[[nodiscard]] PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
+                                                                    const std::vector<std::filesystem::path>& names);
+
+}  // namespace tessaryndle::platform

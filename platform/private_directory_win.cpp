@@ -1,0 +1,230 @@
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/files.h"
+#include "platform/long_path_win.h"
+#include "platform/private_directory.h"
+#include "platform/remove_tree.h"
+#include "platform/win_handle.h"
+
+namespace tessaryndle::platform {
+namespace {
+
+// Owner Administrators; a DACL that takes nothing from the folders above
+// (protected) and gives SYSTEM and Administrators full access, passed on to
+// every file and directory created inside.
+constexpr wchar_t PRIVATE_SECURITY[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Directories of the chain are held without delete sharing: while the
+// handle is open nobody can rename or delete the directory, so nothing can
+// be put in its place.
+constexpr DWORD PINNING_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+std::unexpected<PrivateDirectoryError> os_failure(OsError error) {
+    return std::unexpected(PrivateDirectoryError{false, std::move(error)});
+}
+std::unexpected<PrivateDirectoryError> unsafe() { return std::unexpected(PrivateDirectoryError{true, OsError{}}); }
+
+// Memory that the security functions allocated, released with LocalFree.
+class LocalMemory {
+public:
+    explicit LocalMemory(void* memory = nullptr) : memory_(memory) {}
+    LocalMemory(const LocalMemory&) = delete;
+    LocalMemory& operator=(const LocalMemory&) = delete;
+    ~LocalMemory() {
+        if (memory_ != nullptr) LocalFree(memory_);
+    }
+
+private:
+    void* memory_;
+};
+
+// Wine keeps no owners: every file shows the current user as its owner.
+bool running_under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool owned_by_current_user(PSID owner) {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    UniqueHandle token(raw);
+    alignas(TOKEN_USER) unsigned char buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD length = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &length)) return false;
+    return EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) != FALSE;
+}
+
+// Only a directory that the Administrators group or SYSTEM owns is trusted:
+// the owner may always change the DACL, so a directory that the user's side
+// made could be opened up again after the worker closed it.
+PrivateDirectoryResult<void> check_owner(HANDLE handle) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    const DWORD rc =
+        GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &raw);
+    if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
+    const LocalMemory descriptor(raw);
+    if (owner == nullptr) return unsafe();  // a file system without owners
+    if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return {};
+    if (running_under_wine() && owned_by_current_user(owner)) return {};
+    return unsafe();
+}
+
+PrivateDirectoryResult<std::wstring> final_path(HANDLE handle) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+        if (length == 0) return os_failure(OsError::last());
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length);
+    }
+}
+
+// Whether the final path `child` names an entry directly inside `parent`.
+bool directly_inside(const std::wstring& child, std::wstring parent) {
+    while (!parent.empty() && parent.back() == L'\\') parent.pop_back();
+    return child.size() > parent.size() + 1 && child.starts_with(parent) && child[parent.size()] == L'\\' &&
+           child.find(L'\\', parent.size() + 1) == std::wstring::npos;
+}
+
+// The directories opened so far, each held open; `path` is the last one.
+struct Chain {
+    std::vector<UniqueHandle> held;
+    std::filesystem::path path;
+    std::wstring final;
+};
+
+// The base is the system's folder: followed, but it must be a directory with
+// a trusted owner.
+PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
+    UniqueHandle handle(CreateFileW(extended_length_path(base).c_str(),
+                                    READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) return os_failure(OsError::last());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return os_failure(OsError::from_code(ERROR_DIRECTORY));
+    if (auto owner = check_owner(handle.get()); !owner) return std::unexpected(owner.error());
+    auto final = final_path(handle.get());
+    if (!final) return std::unexpected(final.error());
+    Chain chain;
+    chain.held.push_back(std::move(handle));
+    chain.path = base;
+    chain.final = std::move(*final);
+    return chain;
+}
+
+// Opens `name` in the chain's last directory without following a reparse
+// point there, and checks it on the handle: a directory that is no reparse
+// point of any kind, with a trusted owner, and (by its final path) really
+// inside the directory before it, since a parent that became a junction
+// after it was checked would otherwise lead elsewhere.
+PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access) {
+    const std::filesystem::path path = chain.path / name;
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(),
+                                    access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return os_failure(OsError::last());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return unsafe();
+    }
+    if (auto owner = check_owner(handle.get()); !owner) return std::unexpected(owner.error());
+    auto final = final_path(handle.get());
+    if (!final) return std::unexpected(final.error());
+    if (!directly_inside(*final, chain.final)) return unsafe();
+    chain.held.push_back(std::move(handle));
+    chain.path = path;
+    chain.final = std::move(*final);
+    return chain.held.back().get();
+}
+
+bool plain_component(const std::filesystem::path& name) {
+    const std::wstring& text = name.native();
+    return !text.empty() && text != L"." && text != L".." && text.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+// Whatever has the name: a directory with everything in it, a link,
+// junction or file as an entry.
+PrivateDirectoryResult<void> remove_any(const std::filesystem::path& path) {
+    const auto info = file_info_no_follow(path);
+    if (!info) {
+        if (info.error().code == ERROR_FILE_NOT_FOUND || info.error().code == ERROR_PATH_NOT_FOUND) return {};
+        return os_failure(info.error());
+    }
+    const auto removed = info->directory && !info->reparse_point ? remove_tree(path) : remove_entry(path);
+    if (!removed) return os_failure(removed.error());
+    return {};
+}
+
+}  // namespace
+
+PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
+                                                      const std::vector<std::filesystem::path>& names) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PRIVATE_SECURITY, SDDL_REVISION_1, &raw, nullptr)) {
+        return os_failure(OsError::last());
+    }
+    const LocalMemory descriptor(raw);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(raw, &present, &dacl, &defaulted)) return os_failure(OsError::last());
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, raw, FALSE};
+
+    auto chain = open_base(base);
+    if (!chain) return std::unexpected(chain.error());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!plain_component(names[i])) return unsafe();
+        const bool last = i + 1 == names.size();
+        const std::filesystem::path path = chain->path / names[i];
+        if (last) {
+            if (auto removed = remove_any(path); !removed) return removed;
+        }
+        if (!CreateDirectoryW(extended_length_path(path).c_str(), &attributes)) {
+            const DWORD error = GetLastError();
+            if (last || error != ERROR_ALREADY_EXISTS) return os_failure(OsError::from_code(error));
+        }
+        auto handle = enter(*chain, names[i], WRITE_DAC);
+        if (!handle) return std::unexpected(handle.error());
+        // An existing directory gets the same rights as a new one.
+        const DWORD rc =
+            SetSecurityInfo(*handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, dacl, nullptr);
+        if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
+    }
+    return {};
+}
+
+PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
+                                                      const std::vector<std::filesystem::path>& names) {
+    if (names.empty()) return unsafe();
+    auto chain = open_base(base);
+    if (!chain) return std::unexpected(chain.error());
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        if (!plain_component(names[i])) return unsafe();
+        if (auto handle = enter(*chain, names[i], 0); !handle) return std::unexpected(handle.error());
+    }
+    if (!plain_component(names.back())) return unsafe();
+    // The directories above stay held while the tree goes.
+    auto removed = remove_tree(chain->path / names.back());
+    if (!removed) {
+        if (removed.error().code == ERROR_FILE_NOT_FOUND || removed.error().code == ERROR_PATH_NOT_FOUND) return {};
+        return os_failure(removed.error());
+    }
+    return {};
+}
+
+}  // namespace tessaryndle::platform

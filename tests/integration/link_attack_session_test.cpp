@@ -1,0 +1,200 @@
+// Links that the user's side plants where the elevated side works. Each row
+// puts one symbolic link (or a FIFO) in place, runs the real operation, and
+// checks its outcome and that everything the link names is untouched, byte
+// for byte. Natively only: Wine cannot make junctions and shows a link to a
+// file as the file itself.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "agent/plan.h"
+#include "agent/privileged_session.h"
+#include "common/constants.h"
+#include "tests/support/agent_runner.h"
+#include "tests/support/environment.h"
+#include "tests/support/plan_fixture.h"
+
+namespace tessaryndle::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every entry below `root`: its bytes, "<dir>", or "<link to ...>".
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink()) {
+            entries[name] = "<link to " + fs::read_symlink(entry.path()).string() + ">";
+        } else if (entry.is_directory()) {
+            entries[name] = "<dir>";
+        } else {
+            entries[name] = read_file(entry.path());
+        }
+    }
+    return entries;
+}
+
+// One attack: PROGRAMDATA, the user's session directory with the plan, the
+// failure log, and the files outside that a followed link would reach.
+struct Scene {
+    TempDir program_data;
+    TempDir outside;
+    TempDir session;
+    AgentRunner agent;
+    ScopedEnvironment variable{"PROGRAMDATA", program_data.path().string()};
+    fs::path application = program_data / std::string(TRUSTED_APPLICATION_ID);
+    fs::path updater = application / "Updater";
+    fs::path nonce = updater / std::string(TEST_NONCE);
+    fs::path plan_path = session / "plan.json";
+    agent::InstallPlan plan = valid_plan(session.path());
+
+    Scene() {
+        // What a removal through a link at the application folder, at
+        // Updater or at the session directory would delete, and files a
+        // write through a link would change.
+        write_file(outside / "keep.txt", "not the agent's");
+        write_plan(outside.path(), plan_text(plan));
+        fs::create_directories(outside / "Updater" / std::string(TEST_NONCE));
+        write_file(outside / "Updater" / std::string(TEST_NONCE) / "keep.txt", "under Updater");
+        fs::create_directories(outside / std::string(TEST_NONCE) / "Extracted");
+        write_file(outside / std::string(TEST_NONCE) / "keep.txt", "under the nonce");
+    }
+
+    std::string create() const {
+        auto made = agent::create_privileged_session_directory(plan);
+        return made ? "(created)" : made.error().display();
+    }
+    std::string remove() const {
+        agent::InstallPlan privileged = plan;
+        privileged.staging_directory = nonce / "Extracted";
+        agent::remove_privileged_session_directory(privileged);
+        return "(done)";
+    }
+    std::string run_agent(const std::vector<NativeString>& arguments) const {
+        RunOptions options;
+        options.arguments = arguments;
+        options.environment["XDG_DATA_HOME"] =
+            agent.failure_log_path().parent_path().parent_path().parent_path().string();
+        options.timeout = std::chrono::seconds(10);
+        const RunResult result = run_program(bin_dir() / "tessaryndle-updater-agent.exe", options);
+        return result.timed_out ? "(timed out)" : result.stdout_bytes;
+    }
+};
+
+void link_directory(const fs::path& target, const fs::path& link) {
+    fs::create_directories(link.parent_path());
+    fs::create_directory_symlink(target, link);
+}
+
+TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
+    if (on_windows()) GTEST_SKIP() << "links are tested natively";
+    const std::string unsafe = "installation failed: the privileged session directory is unsafe";
+    const std::string not_regular = "ERROR:installation failed: install plan is not a regular file\n";
+    static const std::string usage = "installation failed: the updater agent requires --install-plan or --execute-plan";
+    // The log holds the text under its own name, and `name` is no link.
+    const auto log_replaced = [](std::string name) {
+        return [name](Scene& s) {
+            EXPECT_FALSE(fs::is_symlink(s.agent.failure_log_path().parent_path() / name));
+            EXPECT_EQ(s.agent.failure_log(), usage);
+        };
+    };
+    struct Case {
+        std::string name;
+        std::function<void(Scene&)> plant;
+        std::function<std::string(Scene&)> run;
+        std::string outcome;
+        std::function<void(Scene&)> also = [](Scene&) {};
+    };
+    const auto create = [](Scene& s) { return s.create(); };
+    const auto remove = [](Scene& s) { return s.remove(); };
+    const auto no_arguments = [](Scene& s) { return s.run_agent({}); };
+    const auto install_plan = [](Scene& s) {
+        return s.run_agent({native_args({"--install-plan"})[0], s.plan_path.native()});
+    };
+    const Case cases[] = {
+        {"create: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
+         create, unsafe},
+        {"create: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, create, unsafe},
+        {"create: a left-over session directory is a link",
+         [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.nonce); }, create, "(created)",
+         [](Scene& s) {
+             EXPECT_FALSE(fs::is_symlink(s.nonce));
+             EXPECT_TRUE(fs::is_empty(s.nonce));
+         }},
+        {"remove: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
+         remove, "(done)"},
+        {"remove: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, remove, "(done)"},
+        {"remove: the session directory is a link",
+         [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.nonce); }, remove, "(done)",
+         [](Scene& s) { EXPECT_FALSE(fs::exists(fs::symlink_status(s.nonce))); }},
+        {"the failure log is a link",
+         [](Scene& s) {
+             fs::create_directories(s.agent.failure_log_path().parent_path());
+             fs::create_symlink(s.outside / "keep.txt", s.agent.failure_log_path());
+         },
+         no_arguments, "ERROR:" + usage + "\n", log_replaced("last-error.log")},
+        {"the failure log's temporary name is a link",
+         [](Scene& s) {
+             fs::create_directories(s.agent.failure_log_path().parent_path());
+             fs::create_symlink(s.outside / "keep.txt", s.agent.failure_log_path().string() + ".new");
+         },
+         no_arguments, "ERROR:" + usage + "\n", log_replaced("last-error.log.new")},
+        {"the plan is a link to a plan", [](Scene& s) { fs::create_symlink(s.outside / "plan.json", s.plan_path); },
+         install_plan, not_regular},
+        {"the plan is a FIFO",
+         [](Scene& s) {
+             RunOptions mkfifo;
+             mkfifo.arguments = {s.plan_path.native()};
+             ASSERT_EQ(run_program("/usr/bin/mkfifo", mkfifo).exit_status, 0);
+         },
+         install_plan, not_regular},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        const auto before = snapshot(scene.outside.path());
+        c.plant(scene);
+        EXPECT_EQ(c.run(scene), c.outcome);
+        EXPECT_EQ(snapshot(scene.outside.path()), before);
+        c.also(scene);
+    }
+}
+
+// The plan at its path keeps changing between a plain file and a link to a
+// valid plan. The plain file is no plan at all, so a load that succeeds has
+// read through the link.
+TEST(LinkAttack, APlanSwappedForALinkIsNeverReadThroughIt) {
+    if (on_windows()) GTEST_SKIP() << "links are tested natively";
+    TempDir dir;
+    const fs::path plain = dir / "plain.json";
+    write_file(plain, "not a plan");
+    const fs::path target = write_plan(dir / "other", plan_text(valid_plan(dir.path())));
+    const fs::path plan = dir / "plan.json";
+    fs::create_hard_link(plain, plan);
+
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop) {
+            fs::create_symlink(target, dir / "link.tmp");
+            fs::rename(dir / "link.tmp", plan);
+            fs::create_hard_link(plain, dir / "plain.tmp");
+            fs::rename(dir / "plain.tmp", plan);
+        }
+    });
+    int through_link = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < 50000 && std::chrono::steady_clock::now() < deadline; ++i) {
+        if (agent::load_install_plan(plan)) ++through_link;
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(through_link, 0);
+}
+
+}  // namespace
+}  // namespace tessaryndle::test
