@@ -113,8 +113,7 @@ std::optional<PeLayout> parse_pe(Bytes file) {
             count_offset = optional + 108;
             directories = optional + 112;
             break;
-        default:
-            return std::nullopt;
+        default: return std::nullopt;
     }
     PeLayout layout;
     layout.checksum_offset = optional + 64;
@@ -168,8 +167,7 @@ std::optional<long> enter(const unsigned char*& p, long available, int expected_
     int tag = 0;
     int xclass = 0;
     const int flags = ASN1_get_object(&p, &length, &tag, &xclass, available);
-    if ((flags & 0x80) != 0 || (flags & V_ASN1_CONSTRUCTED) == 0 || tag != expected_tag ||
-        xclass != V_ASN1_UNIVERSAL) {
+    if ((flags & 0x80) != 0 || (flags & V_ASN1_CONSTRUCTED) == 0 || tag != expected_tag || xclass != V_ASN1_UNIVERSAL) {
         return std::nullopt;
     }
     return length;
@@ -227,19 +225,15 @@ std::optional<IndirectData> read_indirect_data(const PKCS7* p7) {
 std::uint32_t chain_status(int error) {
     switch (error) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-            return CERT_E_EXPIRED;
-        case X509_V_ERR_INVALID_PURPOSE:
-            return CERT_E_WRONG_USAGE;
+        case X509_V_ERR_CERT_NOT_YET_VALID: return CERT_E_EXPIRED;
+        case X509_V_ERR_INVALID_PURPOSE: return CERT_E_WRONG_USAGE;
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        case X509_V_ERR_CERT_UNTRUSTED:
-            return CERT_E_UNTRUSTEDROOT;
-        default:
-            return CERT_E_CHAINING;
+        case X509_V_ERR_CERT_UNTRUSTED: return CERT_E_UNTRUSTEDROOT;
+        default: return CERT_E_CHAINING;
     }
 }
 
@@ -281,7 +275,38 @@ std::uint32_t verify_signer(PKCS7* p7, Bytes signed_content) {
     return TRUSTED;
 }
 
+// A native program (ELF) cannot hold an Authenticode signature. It carries
+// its signature the way Linux kernel modules do: the file's bytes, then a
+// detached PKCS#7 SignedData over exactly those bytes, then a 12-byte record
+// whose last four bytes give the signature's length (big-endian) and whose
+// third byte is 2 (PKCS#7), then the text "~Module signature appended~\n".
+// The signer is judged by the same rule as an Authenticode signer.
+std::uint32_t verify_native_program(Bytes file) {
+    constexpr std::string_view MAGIC = "~Module signature appended~\n";
+    constexpr std::size_t RECORD = 12;
+    constexpr std::uint8_t ID_PKCS7 = 2;
+    if (file.size() < MAGIC.size() + RECORD ||
+        !std::equal(MAGIC.begin(), MAGIC.end(), file.end() - static_cast<std::ptrdiff_t>(MAGIC.size()))) {
+        return TRUST_E_NOSIGNATURE;
+    }
+    const std::size_t record = file.size() - MAGIC.size() - RECORD;
+    const std::size_t length = std::size_t{file[record + 8]} << 24 | std::size_t{file[record + 9]} << 16 |
+                               std::size_t{file[record + 10]} << 8 | std::size_t{file[record + 11]};
+    if (file[record + 2] != ID_PKCS7 || length == 0 || length > record) return TRUST_E_NOSIGNATURE;
+    const std::size_t signature = record - length;
+    const unsigned char* der = file.data() + signature;
+    const Pkcs7Ptr p7(d2i_PKCS7(nullptr, &der, static_cast<long>(length)));
+    if (!p7 || PKCS7_type_is_signed(p7.get()) == 0) return TRUST_E_NOSIGNATURE;
+    return verify_signer(p7.get(), file.first(signature));
+}
+
 std::uint32_t verify_image(Bytes file) {
+    constexpr std::string_view ELF_MAGIC =
+        "\x7f"
+        "ELF";
+    if (file.size() >= ELF_MAGIC.size() && std::equal(ELF_MAGIC.begin(), ELF_MAGIC.end(), file.begin())) {
+        return verify_native_program(file);
+    }
     // 1. A PE image with a certificate table inside the file, after the
     // headers' directory entry.
     const auto layout = parse_pe(file);

@@ -4,14 +4,24 @@
 
 #include <zip.h>
 
+#include <memory>
+
 #include "platform/input_file.h"
 
 namespace tessaryndle::agent {
 
-// A libzip source that reads `archive` through a duplicate of its handle
-// and owns that duplicate (zip_source_win32handle_create on Windows; a stdio
-// stream over a duplicated descriptor elsewhere). On failure nothing is
-// left open.
-[[nodiscard]] platform::OsResult<zip_source_t*> archive_source(const platform::InputFile& archive);
+struct ArchiveSource {
+    // Reads the archive through a duplicate of its handle and owns that
+    // duplicate; the archive opened from it owns the source.
+    zip_source_t* source = nullptr;
+    // Natively the buffer of the stdio stream below the source: it must
+    // outlive the archive opened from the source. Empty on Windows.
+    std::unique_ptr<char[]> stream_buffer;
+};
+
+// A libzip source over `archive`: zip_source_win32handle_create on Windows;
+// elsewhere a stdio stream with a 64 KiB buffer over a duplicated
+// descriptor. On failure nothing is left open.
+[[nodiscard]] platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive);
 
 }  // namespace tessaryndle::agent

@@ -1,13 +1,19 @@
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
 #include "agent/extract_platform.h"
 
 namespace tessaryndle::agent {
+namespace {
 
-platform::OsResult<zip_source_t*> archive_source(const platform::InputFile& archive) {
+constexpr std::size_t STREAM_BUFFER_BYTES = 64 * 1024;
+
+}  // namespace
+
+platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive) {
     const auto duplicate = archive.duplicate_native_handle();
     if (!duplicate) return std::unexpected(duplicate.error());
     const int fd = static_cast<int>(*duplicate);
@@ -17,6 +23,12 @@ platform::OsResult<zip_source_t*> archive_source(const platform::InputFile& arch
         ::close(fd);
         return std::unexpected(error);
     }
+    // libzip reads compressed data 8 KiB at a time, each read after a seek
+    // to where the last one ended; a larger stream buffer turns that into
+    // one read per 64 KiB (glibc serves seeks inside the buffer). glibc
+    // ignores the size unless it is given the buffer itself.
+    auto buffer = std::make_unique<char[]>(STREAM_BUFFER_BYTES);
+    std::setvbuf(stream, buffer.get(), _IOFBF, STREAM_BUFFER_BYTES);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_filep_create(stream, 0, -1, &error);
@@ -27,7 +39,7 @@ platform::OsResult<zip_source_t*> archive_source(const platform::InputFile& arch
         return std::unexpected(OsError::custom(text));
     }
     zip_error_fini(&error);
-    return source;
+    return ArchiveSource{source, std::move(buffer)};
 }
 
 }  // namespace tessaryndle::agent

@@ -6,7 +6,7 @@
 
 namespace tessaryndle::agent {
 
-platform::OsResult<zip_source_t*> archive_source(const platform::InputFile& archive) {
+platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive) {
     const auto duplicate = archive.duplicate_native_handle();
     if (!duplicate) return std::unexpected(duplicate.error());
     HANDLE handle = reinterpret_cast<HANDLE>(*duplicate);
@@ -20,7 +20,7 @@ platform::OsResult<zip_source_t*> archive_source(const platform::InputFile& arch
         return std::unexpected(OsError::custom(text));
     }
     zip_error_fini(&error);
-    return source;
+    return ArchiveSource{source, nullptr};
 }
 
 }  // namespace tessaryndle::agent

@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "common/strict_json.h"
+#include "common/strict_json_reader.h"
 #include "platform/text.h"
 #include "platform/files.h"
 #include "platform/sleep.h"

@@ -8,95 +8,45 @@
 #include "agent/artifact_url.h"
 #include "common/constants.h"
 #include "common/path_rules.h"
-#include "common/strict_json.h"
+#include "common/json_records.h"
 #include "platform/text.h"
 #include "platform/files.h"
 
 namespace tessaryndle::agent {
 namespace {
 
-using json::FieldSpec;
-using json::FieldType;
-using json::RecordSpec;
-
 // Field tables in document order; the order is also that of the array form.
-enum ArtifactField : std::size_t { URL, CONTENT_LENGTH, ED25519_SIGNATURE, SHA256 };
-constexpr FieldSpec ARTIFACT_FIELDS[] = {
-    {"url", FieldType::Text},
-    {"content_length", FieldType::U64},
-    {"ed25519_signature", FieldType::Text},
-    {"sha256", FieldType::OptionalText},
+constexpr json::FieldSpec ARTIFACT_FIELDS[] = {
+    json::field<&SerializableArtifact::url>("url"),
+    json::field<&SerializableArtifact::content_length>("content_length"),
+    json::field<&SerializableArtifact::ed25519_signature>("ed25519_signature"),
+    json::field<&SerializableArtifact::sha256>("sha256"),
 };
-constexpr RecordSpec ARTIFACT_RECORD{"SerializableArtifact", ARTIFACT_FIELDS};
+constexpr json::RecordLayout<SerializableArtifact> ARTIFACT_LAYOUT{"SerializableArtifact", ARTIFACT_FIELDS};
 
-enum PlanField : std::size_t {
-    SCHEMA,
-    NONCE,
-    APP_NAME,
-    APPLICATION_ID,
-    PLATFORM,
-    VERSION,
-    BUILD,
-    ARCHIVE_PATH,
-    STAGING_DIRECTORY,
-    INSTALL_SOURCE,
-    INSTALL_TARGET,
-    RELAUNCH_PATH,
-    PARENT_PID,
-    PUBLIC_KEY,
-    ARTIFACT,
-    FALLBACK_PROGRESS_DELAY_MS,
+constexpr json::FieldSpec PLAN_FIELDS[] = {
+    json::field<&InstallPlan::schema>("schema"),
+    json::field<&InstallPlan::nonce>("nonce"),
+    json::field<&InstallPlan::app_name>("app_name"),
+    json::field<&InstallPlan::application_id>("application_id"),
+    json::field<&InstallPlan::platform>("platform"),
+    json::field<&InstallPlan::version>("version"),
+    json::field<&InstallPlan::build>("build"),
+    json::field<&InstallPlan::archive_path>("archive_path"),
+    json::field<&InstallPlan::staging_directory>("staging_directory"),
+    json::field<&InstallPlan::install_source>("install_source"),
+    json::field<&InstallPlan::install_target>("install_target"),
+    json::field<&InstallPlan::relaunch_path>("relaunch_path"),
+    json::field<&InstallPlan::parent_pid>("parent_pid"),
+    json::field<&InstallPlan::public_key>("public_key"),
+    json::field<&InstallPlan::artifact>("artifact", ARTIFACT_LAYOUT),
+    json::field<&InstallPlan::fallback_progress_delay_ms>("fallback_progress_delay_ms"),
 };
-constexpr FieldSpec PLAN_FIELDS[] = {
-    {"schema", FieldType::U32},
-    {"nonce", FieldType::Text},
-    {"app_name", FieldType::Text},
-    {"application_id", FieldType::Text},
-    {"platform", FieldType::Text},
-    {"version", FieldType::Text},
-    {"build", FieldType::Text},
-    {"archive_path", FieldType::Path},
-    {"staging_directory", FieldType::Path},
-    {"install_source", FieldType::Path},
-    {"install_target", FieldType::Path},
-    {"relaunch_path", FieldType::Path},
-    {"parent_pid", FieldType::U32},
-    {"public_key", FieldType::Text},
-    {"artifact", FieldType::Record, &ARTIFACT_RECORD},
-    {"fallback_progress_delay_ms", FieldType::U64},
-};
-constexpr RecordSpec PLAN_RECORD{"InstallPlan", PLAN_FIELDS};
+constexpr json::RecordLayout<InstallPlan> PLAN_LAYOUT{"InstallPlan", PLAN_FIELDS};
 
 }  // namespace
 
-Result<InstallPlan> parse_install_plan(std::string_view bytes) {
-    auto record = json::read_record(bytes, PLAN_RECORD);
-    if (!record) {
-        return fail(std::move(record.error()));
-    }
-    const json::Record& artifact = record->record(ARTIFACT);
-    InstallPlan plan;
-    plan.schema = static_cast<std::uint32_t>(record->number(SCHEMA));
-    plan.nonce = record->text(NONCE);
-    plan.app_name = record->text(APP_NAME);
-    plan.application_id = record->text(APPLICATION_ID);
-    plan.platform = record->text(PLATFORM);
-    plan.version = record->text(VERSION);
-    plan.build = record->text(BUILD);
-    plan.archive_path = path_from_utf8(record->text(ARCHIVE_PATH));
-    plan.staging_directory = path_from_utf8(record->text(STAGING_DIRECTORY));
-    plan.install_source = path_from_utf8(record->text(INSTALL_SOURCE));
-    plan.install_target = path_from_utf8(record->text(INSTALL_TARGET));
-    plan.relaunch_path = path_from_utf8(record->text(RELAUNCH_PATH));
-    plan.parent_pid = static_cast<std::uint32_t>(record->number(PARENT_PID));
-    plan.public_key = record->text(PUBLIC_KEY);
-    plan.artifact.url = artifact.text(URL);
-    plan.artifact.content_length = artifact.number(CONTENT_LENGTH);
-    plan.artifact.ed25519_signature = artifact.text(ED25519_SIGNATURE);
-    plan.artifact.sha256 = artifact.optional_text(SHA256);
-    plan.fallback_progress_delay_ms = record->number(FALLBACK_PROGRESS_DELAY_MS);
-    return plan;
-}
+Result<InstallPlan> parse_install_plan(std::string_view bytes) { return json::read_record(bytes, PLAN_LAYOUT); }
 
 Result<InstallPlan> load_install_plan(const std::filesystem::path& path) {
     // 1.-3. One open that does not follow a final link, the check on that

@@ -1,31 +1,111 @@
+#include "agent/run.h"
+
+#include <optional>
+
+#include "agent/activation.h"
+#include "agent/install_result.h"
 #include "agent/modes.h"
-#include "agent/plan.h"
+#include "agent/process.h"
+#include "agent/progress.h"
+#include "agent/test_hooks.h"
 #include "agent/verify.h"
+#include "common/constants.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/held_process.h"
+#include "platform/remove_tree.h"
 
 namespace tessaryndle::agent {
+
+std::filesystem::path install_result_path(const std::filesystem::path& plan_path) {
+    std::filesystem::path result = plan_path;
+    const std::filesystem::path name{std::string(INSTALL_RESULT_FILE_NAME)};
+    if (result.has_filename()) {
+        result.replace_filename(name);
+    } else {
+        result /= name;
+    }
+    return result;
+}
+
+void clean_up_user_session(const std::filesystem::path& staging_directory, const std::filesystem::path& plan_path) {
+    // The staging directory may be reached through a link the application
+    // made; only its existence is judged through the link. The removal
+    // itself never enters a link: a link named by the plan goes as a link.
+    if (auto staging = platform::file_info_follow(staging_directory); staging) {
+        static_cast<void>(platform::remove_tree(staging_directory));
+    }
+    // The plan's directory is the session of this one update: the plan, the
+    // worker's result and whatever else the application kept there.
+    const std::filesystem::path session = plan_path.parent_path();
+    if (!session.empty()) {
+        static_cast<void>(platform::remove_tree(session));
+    }
+}
+
+namespace {
+
+// The installation step proper, in this process or through the worker.
+Result<void> install(const InstallPlan& plan, bool elevated, const std::filesystem::path& result_path) {
+    if (elevated) return wait_for_install_result(result_path, test_hooks::install_result_clock());
+    return activate_update(plan);
+}
+
+}  // namespace
 
 Result<void> run_install_plan(const std::filesystem::path& plan_path) {
     // 1. Load the plan; it is read-only from here on.
     const auto plan = load_install_plan(plan_path);
-    if (!plan) {
-        return fail(plan.error());
-    }
+    if (!plan) return fail(plan.error());
 
     // 2. Refuse a plan for another release line before anything else is
     //    looked at.
-    if (auto trusted = check_trusted_release(*plan); !trusted) {
-        return trusted;
-    }
+    if (auto trusted = check_trusted_release(*plan); !trusted) return trusted;
 
     // 3. Verify the archive, the new build and the existing installation
     //    before anything is decided or changed.
-    if (auto verified = verify_install_plan(*plan); !verified) {
-        return verified;
+    if (auto verified = verify_install_plan(*plan); !verified) return verified;
+
+    // 4.-6. Arrange administrator rights while the application still runs,
+    //       so that a consent prompt appears while the user is looking.
+    const std::filesystem::path result_path = install_result_path(plan_path);
+    const bool elevated = needs_elevation(plan->install_target);
+    // The worker waits for the application too, but only after it has
+    // copied, verified and extracted the archive, by which time the
+    // application has usually exited. Holding a handle to it here until the
+    // worker's result is in keeps its identifier valid (and not reused), so
+    // the worker's wait finds it ended instead of failing to open it. A
+    // failure here shows at the wait below.
+    std::optional<platform::HeldProcess> application;
+    if (elevated) {
+        if (auto held = platform::HeldProcess::open(plan->parent_pid)) application.emplace(std::move(*held));
+        if (auto launched = launch_elevated_worker(plan_path, result_path); !launched) return launched;
     }
 
-    // The steps that follow (elevation, the wait for the
-    // application, installation and relaunch) are not part of this build.
-    return fail(UpdateError::installation("the update run is not available in this build"));
+    // 7. From this line on the application may exit; nothing before it has
+    //    changed the installation.
+    if (!platform::write_stdout("READY\n") || !platform::flush_stdout()) {
+        return fail(UpdateError::io("updater stdout", OsError::last()));
+    }
+
+    // 8. No file of the installation is touched while the application runs.
+    if (auto exited = wait_for_application_exit(plan->parent_pid); !exited) return exited;
+
+    // 9.-11. The helper shows a window only if the installation takes longer
+    //        than the plan's delay, and it is gone before the run goes on,
+    //        whatever the installation gave.
+    ProgressHelper helper = start_progress_helper(*plan);
+    const Result<void> installed = install(*plan, elevated, result_path);
+    stop_progress_helper(std::move(helper));
+    if (!installed) return installed;
+
+    // 12. A failed relaunch leaves the session in place: the new build is
+    //     installed, and the application's files show what happened.
+    if (auto relaunched = relaunch_application(plan->relaunch_path); !relaunched) return relaunched;
+
+    // 13.
+    clean_up_user_session(plan->staging_directory, plan_path);
+    return {};
 }
 
 }  // namespace tessaryndle::agent

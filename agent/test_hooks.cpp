@@ -2,8 +2,10 @@
 
 #ifdef TESSARYNDLE_TEST_HOOKS
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace tessaryndle::agent::test_hooks {
@@ -18,6 +20,25 @@ bool variable_equals(std::string_view variable, std::string_view value) {
 
 void stop_at(std::string_view point) {
     if (variable_equals(STOP_AT_VARIABLE, point)) std::_Exit(STOPPED_EXIT_STATUS);
+}
+
+PollClock install_result_clock() {
+    PollClock clock = PollClock::system();
+    const char* text = std::getenv(std::string(RESULT_TIME_LIMIT_VARIABLE).c_str());
+    if (text == nullptr) return clock;
+    std::uint64_t limit_ms = 0;
+    const auto [end, error] = std::from_chars(text, text + std::strlen(text), limit_ms);
+    if (error != std::errc{} || *end != '\0' || limit_ms == 0) return clock;
+
+    using namespace std::chrono;
+    const auto factor = static_cast<double>(duration_cast<milliseconds>(INSTALL_RESULT_TIME_LIMIT).count()) /
+                        static_cast<double>(limit_ms);
+    const auto start = steady_clock::now();
+    clock.now = [start, factor] {
+        const auto real = steady_clock::now() - start;
+        return start + duration_cast<steady_clock::duration>(real * factor);
+    };
+    return clock;
 }
 
 bool refuse_replace(std::string_view component) { return variable_equals(REFUSE_REPLACE_VARIABLE, component); }

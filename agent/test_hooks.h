@@ -1,9 +1,11 @@
 #pragma once
-// Failure-injection points for the crash-safety tests. They exist only in
-// builds configured with TESSARYNDLE_TEST_HOOKS; everywhere else they are
-// empty inline functions that the compiler removes.
+// Failure-injection points for the crash-safety and end-to-end tests. They
+// exist only in builds configured with TESSARYNDLE_TEST_HOOKS; everywhere
+// else they are inline functions that give the production behaviour.
 
 #include <string_view>
+
+#include "agent/install_result.h"
 
 namespace tessaryndle::agent::test_hooks {
 
@@ -11,6 +13,9 @@ namespace tessaryndle::agent::test_hooks {
 inline constexpr std::string_view STOP_AT_VARIABLE = "TESSARYNDLE_TEST_STOP_AT";
 // The exit status of a process stopped at a point.
 inline constexpr int STOPPED_EXIT_STATUS = 86;
+// The environment variable that shortens the wait for the elevated worker's
+// result to the given number of milliseconds.
+inline constexpr std::string_view RESULT_TIME_LIMIT_VARIABLE = "TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS";
 // The environment variable that names a stable component (its file name)
 // whose first replacing move is refused as in use, the way Windows refuses
 // to replace a program that is running.
@@ -21,10 +26,16 @@ inline constexpr std::string_view REFUSE_REPLACE_VARIABLE = "TESSARYNDLE_TEST_RE
 // status STOPPED_EXIT_STATUS), when TESSARYNDLE_TEST_STOP_AT equals `point`.
 // Points are named after what has just been made durable.
 void stop_at(std::string_view point);
+// The clock of the wait for the install result. When
+// TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS holds a positive number N, the clock
+// runs 1800 s / N ms times as fast as the real one, so the fixed time limit
+// is reached after N ms of real time; otherwise PollClock::system().
+[[nodiscard]] PollClock install_result_clock();
 // Whether TESSARYNDLE_TEST_REFUSE_REPLACE equals `component`.
 [[nodiscard]] bool refuse_replace(std::string_view component);
 #else
 inline void stop_at(std::string_view) {}
+[[nodiscard]] inline PollClock install_result_clock() { return PollClock::system(); }
 [[nodiscard]] inline bool refuse_replace(std::string_view) { return false; }
 #endif
 

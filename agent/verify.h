@@ -26,8 +26,9 @@ namespace tessaryndle::agent {
 //       digest ignoring letter case;
 //  11.  strict Ed25519 over the whole file: InvalidSignature "signature
 //       error: {cause}".
-// Digest and signature are computed over the mapping itself. Nothing on disk
-// changes; no handle or mapping is left open.
+// Digest and signature are computed over the mapping itself, at the same
+// time on two threads; the failure reported is the first in the order above
+// all the same. Nothing on disk changes; no handle or mapping is left open.
 [[nodiscard]] Result<void> verify_artifact(const std::filesystem::path& archive_path, const VerifiedArtifact& artifact,
                                            std::string_view public_key_text);
 

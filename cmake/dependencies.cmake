@@ -48,6 +48,10 @@ else()
   find_package(OpenSSL 3 REQUIRED)
   add_library(tessaryndle::openssl INTERFACE IMPORTED)
   target_link_libraries(tessaryndle::openssl INTERFACE OpenSSL::Crypto)
+  # The native progress window; on Windows it is made of system controls.
+  pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+  add_library(tessaryndle::gtk INTERFACE IMPORTED)
+  target_link_libraries(tessaryndle::gtk INTERFACE PkgConfig::GTK3)
 endif()
 
 if(TESSARYNDLE_BUILD_TESTS)

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/path_rules.h"
-#include "common/strict_json.h"
+#include "common/json_records.h"
 #include "platform/text.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
@@ -17,12 +17,12 @@ namespace {
 
 // The agent's view: all four members.
 constexpr json::FieldSpec CURRENT_VERSION_FIELDS[] = {
-    {"schema", json::FieldType::U32},
-    {"version", json::FieldType::Text},
-    {"executable", json::FieldType::Path},
-    {"previous_executable", json::FieldType::OptionalPath},
+    json::field<&CurrentVersion::schema>("schema"),
+    json::field<&CurrentVersion::version>("version"),
+    json::field<&CurrentVersion::executable, &manifest_path_from_text>("executable"),
+    json::field<&CurrentVersion::previous_executable, &manifest_path_from_text>("previous_executable"),
 };
-constexpr json::RecordSpec CURRENT_VERSION_SPEC{"CurrentVersion", CURRENT_VERSION_FIELDS};
+constexpr json::RecordLayout<CurrentVersion> CURRENT_VERSION_LAYOUT{"CurrentVersion", CURRENT_VERSION_FIELDS};
 
 UpdateError invalid_path_text() {
     return UpdateError::serialization(JsonError{"path contains invalid UTF-8 characters", 0, 0});
@@ -107,20 +107,12 @@ Result<void> write_current_version(const std::filesystem::path& path, const Curr
 Result<CurrentVersion> read_current_version(const std::filesystem::path& path) {
     auto bytes = platform::read_whole_file(path);
     if (!bytes) return fail(UpdateError::io(path, bytes.error()));
-    auto record = json::read_record(*bytes, CURRENT_VERSION_SPEC);
-    if (!record) return fail(std::move(record.error()));
-
-    CurrentVersion manifest;
-    manifest.schema = static_cast<std::uint32_t>(record->number(0));
-    manifest.version = record->text(1);
-    manifest.executable = manifest_path_from_text(record->text(2));
-    if (const auto& previous = record->optional_text(3)) {
-        manifest.previous_executable = manifest_path_from_text(*previous);
-    }
+    auto manifest = json::read_record(*bytes, CURRENT_VERSION_LAYOUT);
+    if (!manifest) return manifest;
     // The schema value and the previous executable are left to the caller:
     // activation only records the previous executable for the launcher,
     // which checks it before use.
-    if (!check_executable_path(manifest.executable)) {
+    if (!check_executable_path(manifest->executable)) {
         return fail(UpdateError::installation("current-version executable path is unsafe"));
     }
     return manifest;

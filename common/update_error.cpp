@@ -1,7 +1,9 @@
 #include "common/update_error.h"
 
+#include <string_view>
+#include <type_traits>
+
 #include "platform/text.h"
-#include "platform/os_error.h"
 
 namespace tessaryndle {
 
@@ -12,123 +14,129 @@ std::string JsonError::display() const {
     return description + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-UpdateError UpdateError::cancelled() { return UpdateError(UpdateErrorKind::Cancelled); }
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+
+}  // namespace
+
+UpdateError UpdateError::cancelled() { return UpdateError(Bare<UpdateErrorKind::Cancelled>{}); }
 
 UpdateError UpdateError::invalid_feed(std::string text) {
-    UpdateError e(UpdateErrorKind::InvalidFeed);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::InvalidFeed>{std::move(text)});
 }
 
 UpdateError UpdateError::invalid_artifact(std::string text) {
-    UpdateError e(UpdateErrorKind::InvalidArtifact);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::InvalidArtifact>{std::move(text)});
 }
 
 UpdateError UpdateError::invalid_signature(std::string text) {
-    UpdateError e(UpdateErrorKind::InvalidSignature);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::InvalidSignature>{std::move(text)});
 }
 
 UpdateError UpdateError::wrong_state(std::string text) {
-    UpdateError e(UpdateErrorKind::WrongState);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::WrongState>{std::move(text)});
 }
 
 UpdateError UpdateError::network(std::string text) {
-    UpdateError e(UpdateErrorKind::Network);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::Network>{std::move(text)});
 }
 
 UpdateError UpdateError::no_artifact_available(std::string text) {
-    UpdateError e(UpdateErrorKind::NoArtifactAvailable);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::NoArtifactAvailable>{std::move(text)});
 }
 
 UpdateError UpdateError::application_not_found(std::filesystem::path path) {
-    UpdateError e(UpdateErrorKind::ApplicationNotFound);
-    e.location_ = std::move(path);
-    return e;
+    return UpdateError(ApplicationNotFound{std::move(path)});
 }
 
 UpdateError UpdateError::io(std::filesystem::path where, OsError error) {
-    UpdateError e(UpdateErrorKind::Io);
-    e.location_ = std::move(where);
-    e.os_error_ = std::move(error);
-    return e;
+    return UpdateError(Io{std::move(where), std::move(error)});
 }
 
-UpdateError UpdateError::serialization(JsonError error) {
-    UpdateError e(UpdateErrorKind::Serialization);
-    e.json_error_ = std::move(error);
-    return e;
-}
+UpdateError UpdateError::serialization(JsonError error) { return UpdateError(Serialization{std::move(error)}); }
 
 UpdateError UpdateError::installation(std::string text) {
-    UpdateError e(UpdateErrorKind::Installation);
-    e.text_ = std::move(text);
-    return e;
+    return UpdateError(Text<UpdateErrorKind::Installation>{std::move(text)});
 }
 
-UpdateError UpdateError::authorization_cancelled() { return UpdateError(UpdateErrorKind::AuthorizationCancelled); }
-
-std::string UpdateError::payload_text() const {
-    switch (kind_) {
-        case UpdateErrorKind::Cancelled:
-        case UpdateErrorKind::AuthorizationCancelled:
-            return {};
-        case UpdateErrorKind::InvalidFeed:
-        case UpdateErrorKind::InvalidArtifact:
-        case UpdateErrorKind::InvalidSignature:
-        case UpdateErrorKind::WrongState:
-        case UpdateErrorKind::Network:
-        case UpdateErrorKind::NoArtifactAvailable:
-        case UpdateErrorKind::Installation:
-            return text_;
-        case UpdateErrorKind::ApplicationNotFound:
-            return path_display(std::get<std::filesystem::path>(location_));
-        case UpdateErrorKind::Io:
-            return path_display(std::get<std::filesystem::path>(location_)) + ": " + os_error_->display();
-        case UpdateErrorKind::Serialization:
-            return json_error_->display();
-    }
-    return {};
+UpdateError UpdateError::authorization_cancelled() {
+    return UpdateError(Bare<UpdateErrorKind::AuthorizationCancelled>{});
 }
+
+UpdateErrorKind UpdateError::kind() const {
+    return std::visit([](const auto& payload) { return std::decay_t<decltype(payload)>::KIND; }, payload_);
+}
+
+// The one place that gives each kind its text. Every payload type has its
+// own overload and there is no catch-all, so a kind added without a text
+// does not compile.
+UpdateError::Shown UpdateError::shown() const {
+    const Overloaded show{
+        [](const Bare<UpdateErrorKind::Cancelled>&) {
+            return Shown{"the update operation was cancelled", {}};
+        },
+        [](const Text<UpdateErrorKind::InvalidFeed>& e) {
+            return Shown{"the update feed is invalid: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::InvalidArtifact>& e) {
+            return Shown{"the update artifact is invalid: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::InvalidSignature>& e) {
+            return Shown{"the update signature is invalid: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::WrongState>& e) {
+            return Shown{"the updater is in the wrong state: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::Network>& e) {
+            return Shown{"network request failed: ", e.text};
+        },
+        [](const Text<UpdateErrorKind::NoArtifactAvailable>& e) {
+            return Shown{"no update artifact is available for ", e.text};
+        },
+        [](const ApplicationNotFound& e) {
+            return Shown{"failed to find the application inside ", path_display(e.path)};
+        },
+        [](const Io& e) {
+            return Shown{"I/O error at ", path_display(e.where) + ": " + e.error.display()};
+        },
+        [](const Serialization& e) {
+            return Shown{"serialization failed: ", e.error.display()};
+        },
+        [](const Text<UpdateErrorKind::Installation>& e) {
+            return Shown{"installation failed: ", e.text};
+        },
+        [](const Bare<UpdateErrorKind::AuthorizationCancelled>&) {
+            return Shown{"administrator authorization was cancelled", {}};
+        },
+    };
+    return std::visit(show, payload_);
+}
+
+std::string UpdateError::payload_text() const { return shown().payload; }
 
 std::string UpdateError::display() const {
-    const std::string payload = payload_text();
-    switch (kind_) {
-        case UpdateErrorKind::Cancelled:
-            return "the update operation was cancelled";
-        case UpdateErrorKind::InvalidFeed:
-            return "the update feed is invalid: " + payload;
-        case UpdateErrorKind::InvalidArtifact:
-            return "the update artifact is invalid: " + payload;
-        case UpdateErrorKind::InvalidSignature:
-            return "the update signature is invalid: " + payload;
-        case UpdateErrorKind::WrongState:
-            return "the updater is in the wrong state: " + payload;
-        case UpdateErrorKind::Network:
-            return "network request failed: " + payload;
-        case UpdateErrorKind::NoArtifactAvailable:
-            return "no update artifact is available for " + payload;
-        case UpdateErrorKind::ApplicationNotFound:
-            return "failed to find the application inside " + payload;
-        case UpdateErrorKind::Io:
-            return "I/O error at " + payload;
-        case UpdateErrorKind::Serialization:
-            return "serialization failed: " + payload;
-        case UpdateErrorKind::Installation:
-            return "installation failed: " + payload;
-        case UpdateErrorKind::AuthorizationCancelled:
-            return "administrator authorization was cancelled";
-    }
-    return {};
+    Shown shown_error = shown();
+    return std::string(shown_error.prefix) + shown_error.payload;
+}
+
+const std::filesystem::path* UpdateError::path() const {
+    if (const auto* io_error = std::get_if<Io>(&payload_)) return &io_error->where;
+    if (const auto* missing = std::get_if<ApplicationNotFound>(&payload_)) return &missing->path;
+    return nullptr;
+}
+
+const OsError* UpdateError::os_error() const {
+    const auto* io_error = std::get_if<Io>(&payload_);
+    return io_error ? &io_error->error : nullptr;
+}
+
+const JsonError* UpdateError::json_error() const {
+    const auto* serialization_error = std::get_if<Serialization>(&payload_);
+    return serialization_error ? &serialization_error->error : nullptr;
 }
 
 }  // namespace tessaryndle

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -59,26 +59,62 @@ public:
     [[nodiscard]] static UpdateError installation(std::string text);
     [[nodiscard]] static UpdateError authorization_cancelled();
 
-    [[nodiscard]] UpdateErrorKind kind() const { return kind_; }
+    [[nodiscard]] UpdateErrorKind kind() const;
     // The payload as displayed after the variant's prefix (empty for the
     // variants without payload).
     [[nodiscard]] std::string payload_text() const;
     // The complete displayed text, e.g. "installation failed: {text}".
     [[nodiscard]] std::string display() const;
 
-    // Accessors for tests and callers that branch on details.
-    [[nodiscard]] const std::filesystem::path* path() const { return std::get_if<std::filesystem::path>(&location_); }
-    [[nodiscard]] const OsError* os_error() const { return os_error_ ? &*os_error_ : nullptr; }
-    [[nodiscard]] const JsonError* json_error() const { return json_error_ ? &*json_error_ : nullptr; }
+    // Accessors for tests and callers that branch on details: the path of an
+    // Io or ApplicationNotFound error, the OS error of an Io error, the
+    // reader's error of a Serialization error; null for every other kind.
+    [[nodiscard]] const std::filesystem::path* path() const;
+    [[nodiscard]] const OsError* os_error() const;
+    [[nodiscard]] const JsonError* json_error() const;
 
 private:
-    explicit UpdateError(UpdateErrorKind kind) : kind_(kind) {}
+    // One payload type per kind, so that each kind carries exactly what it
+    // shows: an Io error always has its OS error, a text kind never has a
+    // path.
+    template <UpdateErrorKind K>
+    struct Text {
+        static constexpr UpdateErrorKind KIND = K;
+        std::string text;
+    };
+    template <UpdateErrorKind K>
+    struct Bare {
+        static constexpr UpdateErrorKind KIND = K;
+    };
+    struct ApplicationNotFound {
+        static constexpr UpdateErrorKind KIND = UpdateErrorKind::ApplicationNotFound;
+        std::filesystem::path path;
+    };
+    struct Io {
+        static constexpr UpdateErrorKind KIND = UpdateErrorKind::Io;
+        std::filesystem::path where;
+        OsError error;
+    };
+    struct Serialization {
+        static constexpr UpdateErrorKind KIND = UpdateErrorKind::Serialization;
+        JsonError error;
+    };
+    using Payload = std::variant<Bare<UpdateErrorKind::Cancelled>, Text<UpdateErrorKind::InvalidFeed>,
+                                 Text<UpdateErrorKind::InvalidArtifact>, Text<UpdateErrorKind::InvalidSignature>,
+                                 Text<UpdateErrorKind::WrongState>, Text<UpdateErrorKind::Network>,
+                                 Text<UpdateErrorKind::NoArtifactAvailable>, ApplicationNotFound, Io, Serialization,
+                                 Text<UpdateErrorKind::Installation>, Bare<UpdateErrorKind::AuthorizationCancelled>>;
 
-    UpdateErrorKind kind_;
-    std::string text_;
-    std::variant<std::monostate, std::filesystem::path> location_;
-    std::optional<OsError> os_error_;
-    std::optional<JsonError> json_error_;
+    // What an error shows: a fixed prefix naming the kind, then the payload.
+    struct Shown {
+        std::string_view prefix;
+        std::string payload;
+    };
+
+    explicit UpdateError(Payload payload) : payload_(std::move(payload)) {}
+    [[nodiscard]] Shown shown() const;
+
+    Payload payload_;
 };
 
 template <class T>

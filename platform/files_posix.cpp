@@ -1,7 +1,7 @@
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <utility>
 
@@ -25,32 +25,8 @@ int open_retrying(const char* path, int flags, mode_t mode) {
 }
 
 int openat_retrying(int directory, const char* name, int flags, mode_t mode) {
-    int fd;
-    do {
-        fd = ::openat(directory, name, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return retry_on_eintr([&] { return ::openat(directory, name, flags | O_CLOEXEC, mode); });
 }
-
-OsError errno_error() { return OsError::last(); }
-
-// Closes a descriptor on every path out of the no-follow operations.
-class ScopedDescriptor {
-public:
-    explicit ScopedDescriptor(int fd) : fd_(fd) {}
-    ScopedDescriptor(const ScopedDescriptor&) = delete;
-    ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
-    ~ScopedDescriptor() { reset(-1); }
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] int release() { return std::exchange(fd_, -1); }
-    void reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 OsResult<void> sync_parent(const std::filesystem::path& path) {
     std::filesystem::path parent = path.parent_path();
@@ -125,19 +101,19 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
     // ELOOP instead of being entered, and mkdirat creates inside the very
     // directory that was checked.
     constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
-    ScopedDescriptor directory(open_retrying(base.c_str(), DIRECTORY_FLAGS, 0));
-    if (directory.get() < 0) return std::unexpected(errno_error());
+    Descriptor directory(open_retrying(base.c_str(), DIRECTORY_FLAGS, 0));
+    if (!directory.valid()) return std::unexpected(OsError::last());
     for (const auto& component : relative) {
         if (component.empty()) continue;  // after a trailing separator
         int next = openat_retrying(directory.get(), component.c_str(), DIRECTORY_FLAGS, 0);
         if (next < 0 && errno == ENOENT) {
             if (::mkdirat(directory.get(), component.c_str(), 0755) != 0 && errno != EEXIST) {
-                return std::unexpected(errno_error());
+                return std::unexpected(OsError::last());
             }
             next = openat_retrying(directory.get(), component.c_str(), DIRECTORY_FLAGS, 0);
         }
-        if (next < 0) return std::unexpected(errno_error());
-        directory.reset(next);
+        if (next < 0) return std::unexpected(OsError::last());
+        directory = Descriptor(next);
     }
     return {};
 }
@@ -158,18 +134,14 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     // No O_TRUNC: the file is truncated only once it has been checked, so a
     // second hard link to a file elsewhere keeps its content. O_NONBLOCK
     // keeps a FIFO in the file's place from stalling the open.
-    ScopedDescriptor fd(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
-    if (fd.get() < 0) return std::unexpected(errno_error());
+    Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+    if (!fd.valid()) return std::unexpected(OsError::last());
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return std::unexpected(errno_error());
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
     if (!S_ISREG(st.st_mode)) return std::unexpected(OsError::from_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
     if (st.st_nlink > 1) return std::unexpected(OsError::from_code(EMLINK));
     if (st.st_size > 0) {
-        int rc;
-        do {
-            rc = ::ftruncate(fd.get(), 0);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) return std::unexpected(errno_error());
+        if (retry_on_eintr([&] { return ::ftruncate(fd.get(), 0); }) != 0) return std::unexpected(OsError::last());
     }
     return OutputFile(fd.release());
 }

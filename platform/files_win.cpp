@@ -12,8 +12,6 @@
 namespace tessaryndle::platform {
 namespace {
 
-OsError last_error() { return OsError::last(); }
-
 constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 // ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack.
@@ -154,7 +152,7 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
     // the system never resolves a reparse point below `base`.
     const auto plain_directory = [](const std::wstring& path) -> OsResult<void> {
         const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(last_error());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
         }
@@ -198,9 +196,9 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     // link or junction at the name is opened itself, never its target.
     UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) return std::unexpected(last_error());
+    if (!handle.valid()) return std::unexpected(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(last_error());
+    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
     }
@@ -210,7 +208,7 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     if (info.nNumberOfLinks > 1) return std::unexpected(OsError::from_code(ERROR_TOO_MANY_LINKS));
     // The file pointer is at 0 right after the open.
     if ((info.nFileSizeHigh != 0 || info.nFileSizeLow != 0) && !SetEndOfFile(handle.get())) {
-        return std::unexpected(last_error());
+        return std::unexpected(OsError::last());
     }
     return OutputFile(reinterpret_cast<std::intptr_t>(handle.release()));
 }

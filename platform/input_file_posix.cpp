@@ -5,25 +5,19 @@
 
 #include <utility>
 
+#include "platform/descriptor_posix.h"
 #include "platform/input_file.h"
 
 namespace tessaryndle::platform {
-namespace {
-
-OsError errno_error() { return OsError::from_code(errno); }
-
-}  // namespace
 
 OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path) {
-    int fd;
-    do {
-        // O_NONBLOCK: a FIFO in the file's place must not stall the open.
-        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::unexpected(errno_error());
+    // O_NONBLOCK: a FIFO in the file's place must not stall the open.
+    const int fd = retry_on_eintr(
+        [&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+    if (fd < 0) return std::unexpected(OsError::last());
     InputFile file(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return std::unexpected(errno_error());
+    if (::fstat(fd, &st) != 0) return std::unexpected(OsError::last());
     if (!S_ISREG(st.st_mode)) return std::unexpected(OsError::from_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
     return file;
 }
@@ -47,17 +41,15 @@ void InputFile::close() noexcept {
 
 OsResult<std::uint64_t> InputFile::size() const {
     struct stat st {};
-    if (::fstat(static_cast<int>(handle_), &st) != 0) return std::unexpected(errno_error());
+    if (::fstat(static_cast<int>(handle_), &st) != 0) return std::unexpected(OsError::last());
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
     while (!into.empty()) {
-        const ssize_t n = ::pread(static_cast<int>(handle_), into.data(), into.size(), static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::unexpected(errno_error());
-        }
+        const ssize_t n = retry_on_eintr(
+            [&] { return ::pread(static_cast<int>(handle_), into.data(), into.size(), static_cast<off_t>(offset)); });
+        if (n < 0) return std::unexpected(OsError::last());
         if (n == 0) return std::unexpected(OsError::from_code(EIO));
         into = into.subspan(static_cast<std::size_t>(n));
         offset += static_cast<std::uint64_t>(n);
@@ -67,7 +59,7 @@ OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uin
 
 OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
     const int fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) return std::unexpected(errno_error());
+    if (fd < 0) return std::unexpected(OsError::last());
     return fd;
 }
 

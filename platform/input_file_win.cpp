@@ -11,8 +11,6 @@ namespace {
 
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 
-OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
-
 HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 }  // namespace
@@ -21,9 +19,9 @@ OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path)
     UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!handle.valid()) return std::unexpected(last_error());
+    if (!handle.valid()) return std::unexpected(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(last_error());
+    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A symbolic link or junction, or a reparse point whose tag cannot
         // be read, is refused; other reparse points hold file data.
@@ -58,7 +56,7 @@ void InputFile::close() noexcept {
 
 OsResult<std::uint64_t> InputFile::size() const {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(to_handle(handle_), &size)) return std::unexpected(last_error());
+    if (!GetFileSizeEx(to_handle(handle_), &size)) return std::unexpected(OsError::last());
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
@@ -69,7 +67,7 @@ OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uin
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         const DWORD chunk = into.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(into.size());
         DWORD read = 0;
-        if (!ReadFile(to_handle(handle_), into.data(), chunk, &read, &at)) return std::unexpected(last_error());
+        if (!ReadFile(to_handle(handle_), into.data(), chunk, &read, &at)) return std::unexpected(OsError::last());
         if (read == 0) return std::unexpected(OsError::from_code(ERROR_HANDLE_EOF));
         into = into.subspan(read);
         offset += read;
@@ -81,7 +79,7 @@ OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
     HANDLE duplicate = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), to_handle(handle_), GetCurrentProcess(), &duplicate, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
-        return std::unexpected(last_error());
+        return std::unexpected(OsError::last());
     }
     return reinterpret_cast<std::intptr_t>(duplicate);
 }

@@ -1,11 +1,16 @@
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/descriptor_posix.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -41,6 +46,67 @@ OsResult<void> start_executable(const std::filesystem::path& program, const std:
     const int rc = ::posix_spawn(&pid, program_text.c_str(), nullptr, nullptr, argv.data(), environ);
     if (rc != 0) return std::unexpected(OsError::from_code(rc));
     return {};
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : process_(std::exchange(other.process_, -1)), thread_(-1), id_(other.id_) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        close();
+        process_ = std::exchange(other.process_, -1);
+        id_ = other.id_;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() { close(); }
+
+// A pid holds no resource of ours; an unreaped child is handed to init when
+// this process exits.
+void ChildProcess::close() { process_ = -1; }
+
+OsResult<void> ChildProcess::terminate() {
+    // Until it is reaped the pid stays ours (a zombie keeps it), so the
+    // signal cannot reach a stranger that reused the number.
+    if (process_ < 0) return std::unexpected(OsError::from_code(ESRCH));
+    if (::kill(static_cast<pid_t>(process_), SIGKILL) != 0) return std::unexpected(OsError::from_code(errno));
+    return {};
+}
+
+OsResult<std::uint32_t> ChildProcess::wait() {
+    if (process_ < 0) return std::unexpected(OsError::from_code(ECHILD));
+    int status = 0;
+    if (retry_on_eintr([&] { return ::waitpid(static_cast<pid_t>(process_), &status, 0); }) < 0) {
+        return std::unexpected(OsError::from_code(errno));
+    }
+    process_ = -1;
+    if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
+    return static_cast<std::uint32_t>(128 + WTERMSIG(status));
+}
+
+OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
+                                                     const std::vector<NativeString>& arguments) {
+    std::string program_text = program.native();
+    std::vector<std::string> copies(arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    argv.reserve(copies.size() + 2);
+    argv.push_back(program_text.data());
+    for (std::string& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    if (const int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) {
+        return std::unexpected(OsError::from_code(rc));
+    }
+    int rc = ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (rc == 0) rc = ::posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return std::unexpected(OsError::from_code(rc));
+    return ChildProcess(pid, -1, static_cast<std::uint32_t>(pid));
 }
 
 }  // namespace tessaryndle::platform

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/process.h"
@@ -53,6 +54,87 @@ OsResult<void> start_executable(const std::filesystem::path& program, const std:
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
     return {};
+}
+
+namespace {
+
+HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+std::intptr_t as_value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+OsError last_os_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
+
+// An inheritable handle to the null device.
+UniqueHandle open_null_device(DWORD access) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return UniqueHandle(
+        CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : process_(std::exchange(other.process_, -1)), thread_(std::exchange(other.thread_, -1)), id_(other.id_) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        close();
+        process_ = std::exchange(other.process_, -1);
+        thread_ = std::exchange(other.thread_, -1);
+        id_ = other.id_;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() { close(); }
+
+void ChildProcess::close() {
+    // UniqueHandle closes each handle once; a failure to close is ignored.
+    UniqueHandle process(as_handle(std::exchange(process_, -1)));
+    UniqueHandle thread(as_handle(std::exchange(thread_, -1)));
+}
+
+OsResult<void> ChildProcess::terminate() {
+    // -1 marks a moved-from object; as a handle it would name this process.
+    if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
+    if (!TerminateProcess(as_handle(process_), 1)) return std::unexpected(last_os_error());
+    return {};
+}
+
+OsResult<std::uint32_t> ChildProcess::wait() {
+    if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
+    if (WaitForSingleObject(as_handle(process_), INFINITE) != WAIT_OBJECT_0) {
+        return std::unexpected(last_os_error());
+    }
+    DWORD code = 0;
+    if (!GetExitCodeProcess(as_handle(process_), &code)) return std::unexpected(last_os_error());
+    return static_cast<std::uint32_t>(code);
+}
+
+OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
+                                                     const std::vector<NativeString>& arguments) {
+    const UniqueHandle input = open_null_device(GENERIC_READ);
+    const UniqueHandle output = open_null_device(GENERIC_WRITE);
+    const UniqueHandle error = open_null_device(GENERIC_WRITE);
+    if (!input.valid() || !output.valid() || !error.valid()) return std::unexpected(last_os_error());
+
+    std::wstring line = windows_command_line(program.native(), arguments);
+    std::vector<wchar_t> mutable_line(line.begin(), line.end());
+    mutable_line.push_back(L'\0');
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = error.get();
+
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), mutable_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                        nullptr, nullptr, &startup, &info)) {
+        return std::unexpected(last_os_error());
+    }
+    // The child holds its own copies of the null-device handles now; ours
+    // close when this function returns.
+    return ChildProcess(as_value(info.hProcess), as_value(info.hThread), info.dwProcessId);
 }
 
 }  // namespace tessaryndle::platform

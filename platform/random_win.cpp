@@ -27,8 +27,8 @@ ProcessPrngFunction process_prng() {
 
 OsResult<void> system_random_bytes(std::span<std::uint8_t> out) {
     if (const ProcessPrngFunction prng = process_prng()) {
-        // ProcessPrng is documented never to fail.
-        prng(out.data(), out.size());
+        // Documented to return TRUE always; anything else is a failure.
+        if (!prng(out.data(), out.size())) return std::unexpected(OsError::custom("ProcessPrng failed"));
         return {};
     }
     // BCryptGenRandom takes a 32-bit length; ask in pieces.

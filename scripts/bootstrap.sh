@@ -44,9 +44,12 @@ APT_PACKAGES=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   # running and signing the Windows build in tests
   wine wine64 xvfb xauth osslsigncode
+  # the native progress window (GTK 3), and looking at windows in tests: X
+  # window tools, xwd screenshots converted by ImageMagick
+  libgtk-3-dev x11-utils x11-apps xdotool imagemagick
   # archives made by other tools in the extraction tests, and the archivers
-  # the extraction benchmark compares against
-  zip unzip p7zip-full libarchive-tools
+  # and the timer of the benchmarks
+  zip unzip p7zip-full libarchive-tools time
 )
 
 log() { printf '==> %s\n' "$*" >&2; }

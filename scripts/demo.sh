@@ -1,33 +1,148 @@
 #!/usr/bin/env bash
-# The main job, on a fresh machine or an existing checkout: installs what is
-# needed (scripts/bootstrap.sh), builds both programs for Linux (preset
-# "native") and for Windows (preset "windows", mingw-w64 cross build) and
-# shows where they are and what they are.
+# The main job: a real update, start to finish, the way a user meets it.
+#
+#   scripts/demo.sh            the Windows build under Wine (default)
+#   scripts/demo.sh --native   the Linux build (POSIX layer)
+#
+# Installs what is needed (scripts/bootstrap.sh), builds the programs, makes a
+# throw-away installation of version 1 of a small example application (a
+# stand-in that records every start) and a release-signed update archive of
+# version 2, then does what the application does: writes an install plan,
+# starts the installed agent with its standard output on a pipe, waits for
+# READY and exits. The agent verifies the archive and the programs, installs
+# version 2, relaunches the application, and the launcher then starts
+# version 2. Each step is printed as it happens, then the files before and
+# after, then a one-line verdict. Exit status 0 only when version 2 runs.
+#
+# TEST KEYS ONLY: the archive is signed with the test release key in
+# tests/keys (built into this test build of the agent in place of the real
+# release key), and the programs with a test CA made for the demo.
 set -euo pipefail
 
 ROOT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-PROGRAMS=(tessaryndle_updater_agent tessaryndle_launcher_exe)
-FILES=(tessaryndle-updater-agent.exe Tessaryndle.exe)
-
-scripts/bootstrap.sh
-for preset in native windows; do
-  printf '\n=== building the programs (preset %s)\n' "$preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target "${PROGRAMS[@]}"
+mode=windows
+inside_wine=0
+for argument in "$@"; do
+  case $argument in
+    --native) mode=native ;;
+    --windows) mode=windows ;;
+    --inside-wine-session) inside_wine=1 ;;
+    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "usage: $0 [--native]" >&2; exit 2 ;;
+  esac
 done
 
-printf '\n=== the programs\n'
-for preset in native windows; do
-  for f in "${FILES[@]}"; do
-    path="build/$preset/bin/$f"
-    printf '%s\n    %s\n' "$ROOT/$path" "$(file -b "$path")"
+BUILD=$ROOT/build/$mode
+DEMO=$BUILD/demo
+step() { printf '\n--- %s\n' "$*"; }
+say() { printf '    %s\n' "$*"; }
+
+# Runs a program of the chosen build: natively as is, for Windows through Wine.
+run() {
+  if [ "$mode" = windows ]; then wine "$@"; else "$@"; fi
+}
+# A path as the chosen build's programs see it (Wine shows / as Z:).
+program_path() {
+  if [ "$mode" = windows ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
+}
+wait_for() {  # seconds condition...
+  local limit=$1
+  shift
+  local deadline=$((SECONDS + limit))
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
   done
-done
+}
+show_tree() {
+  (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | sed 's/^\.\//    /')
+}
+count_starts() { [ -f "$DEMO/records/starts.txt" ] && wc -l < "$DEMO/records/starts.txt" || echo 0; }
 
-printf '\n=== DLLs the Windows programs import (only Windows'"'"' own)\n'
-for f in "${FILES[@]}"; do
-  dlls=$(x86_64-w64-mingw32-objdump -p "build/windows/bin/$f" | sed -n 's/^\tDLL Name: //p' | tr '\n' ' ')
-  printf '%-32s %s\n' "$f" "$dlls"
-done
+if [ "$inside_wine" = 0 ]; then
+  scripts/bootstrap.sh
+  step "building the programs (preset $mode)"
+  cmake --preset "$mode" > /dev/null
+  cmake --build --preset "$mode" --target tessaryndle_updater_agent tessaryndle_launcher_exe helper_standin_app \
+    helper_make_update_world signed_programs
+  if [ "$mode" = windows ]; then
+    # The run itself needs the Wine prefix and a display.
+    exec scripts/wine_session.sh "$0" --windows --inside-wine-session
+  fi
+fi
+
+step "making a throw-away installation of version 1 and a release-signed archive of version 2"
+rm -rf "$DEMO"
+mkdir -p "$DEMO"
+run "$BUILD/bin/make_update_world.exe" "$(program_path "$DEMO")" > /dev/null
+say "installation:   $DEMO/install (version 1.0.0 active)"
+say "update archive: $DEMO/downloads/update.zip ($(stat -c %s "$DEMO/downloads/update.zip") bytes, signed with the TEST release key)"
+say "programs:       signed by a TEST code-signing CA ($BUILD/signed-programs/pki)"
+before=$(show_tree "$DEMO/install")
+
+export TESSARYNDLE_STANDIN_RECORD
+TESSARYNDLE_STANDIN_RECORD=$(program_path "$DEMO/records")
+if [ "$mode" = native ]; then
+  # The native verifier trusts the demo's test CA; the privileged session
+  # and the failure log stay inside the demo directory.
+  export SSL_CERT_FILE=$BUILD/signed-programs/pki/test-root-ca.pem
+  export PROGRAMDATA=$DEMO/ProgramData
+  mkdir -p "$PROGRAMDATA"
+  export XDG_DATA_HOME=$DEMO/data
+  failure_log=$XDG_DATA_HOME/com.tessaryndle.qm4-link/Updater/last-error.log
+else
+  failure_log=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/com.tessaryndle.qm4-link/Updater/last-error.log
+fi
+rm -f "$failure_log"
+
+step "version 1 of the application runs and applies the update"
+run "$DEMO/install/versions/1.0.0/tessaryndle-app.exe" --update "$(program_path "$DEMO/plan-template.json")" \
+  "$(program_path "$DEMO/session")" "$(program_path "$DEMO/install/tessaryndle-updater-agent.exe")" &
+application=$!
+verdict_fail() {
+  printf '\nVERDICT: FAILED - %s\n' "$*"
+  [ -f "$failure_log" ] && printf '         agent reported: %s\n' "$(cat "$failure_log")"
+  exit 1
+}
+wait_for 60 test -f "$DEMO/session/plan.json" || verdict_fail "the application wrote no plan"
+say "plan written:        $DEMO/session/plan.json"
+wait_for 120 test -f "$DEMO/records/handshake.txt" || verdict_fail "the agent never answered"
+line=$(head -n 1 "$DEMO/records/handshake.txt")
+agent_pid=$(sed -n 's/^agent_pid=//p' "$DEMO/records/handshake.txt")
+[ "$line" = READY ] || verdict_fail "the agent answered: $line"
+say "agent said:          READY"
+wait "$application" || verdict_fail "the application failed"
+say "application exited"
+wait_for 300 grep -q '^start build=2.0.0 args=0$' "$DEMO/records/starts.txt" ||
+  verdict_fail "version 2 was not relaunched"
+say "installed:           current.json now names $(sed -n 's/.*"version": *"\([^"]*\)".*/\1/p' "$DEMO/install/current.json")"
+say "relaunched:          the launcher started version 2.0.0 with no arguments"
+if [ -n "$agent_pid" ] && [ "$mode" = native ]; then
+  wait_for 60 sh -c "! kill -0 $agent_pid 2>/dev/null" || true
+fi
+wait_for 60 sh -c "! test -e '$DEMO/session'" || verdict_fail "the session directory was not removed"
+say "cleaned up:          session and staging directories removed"
+
+step "the user starts the application through the launcher"
+starts=$(count_starts)
+run "$DEMO/install/Tessaryndle.exe" --opened-by-user
+wait_for 60 sh -c "[ \$(wc -l < '$DEMO/records/starts.txt') -gt $starts ]" || verdict_fail "the launcher started nothing"
+last=$(tail -n 1 "$DEMO/records/starts.txt")
+say "launcher started:    $last"
+
+step "every start of the application, as it recorded them"
+sed 's/^/    /' "$DEMO/records/starts.txt"
+step "installation before the update"
+printf '%s\n' "$before"
+step "installation after the update"
+show_tree "$DEMO/install"
+step "session, staging and downloads after the update"
+show_tree "$DEMO" | grep -E '^    (session|staging|downloads)' || true
+
+case $last in
+  "start build=2.0.0 args=1 --opened-by-user")
+    printf '\nVERDICT: OK - the update installed version 2.0.0 (%s build) and the launcher runs it\n' "$mode" ;;
+  *) verdict_fail "the launcher did not start version 2.0.0" ;;
+esac

@@ -8,8 +8,8 @@
 // Each value is the native string's code units in hexadecimal (four digits
 // each for UTF-16, two for bytes), so that any text, unpaired surrogates
 // included, comes back exactly. It then prints "recorded" on standard output.
-// When TESSARYNDLE_RECORD_HOLD names a file, it waits for that file to appear
-// (at most 60 s), removes it to show that it has been let go, and exits.
+// When TESSARYNDLE_RECORD_HOLD names a file, it waits until it has removed
+// that file (at most 60 s), which shows that it has been let go, and exits.
 
 #include <chrono>
 #include <cstdio>
@@ -65,10 +65,12 @@ int main() {
     if (const char* hold = std::getenv("TESSARYNDLE_RECORD_HOLD"); hold != nullptr && *hold != '\0') {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         const std::filesystem::path release(hold);
-        while (!std::filesystem::exists(release, ec) && std::chrono::steady_clock::now() < deadline) {
+        // The removal is what tells the test that the build has let go, so
+        // it is retried: on Windows a file that another process still holds
+        // open cannot be removed yet.
+        while (!std::filesystem::remove(release, ec) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::filesystem::remove(release, ec);
     }
     return 0;
 }

@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "common/strict_json.h"
+#include "common/strict_json_reader.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/plan_fixture.h"
 

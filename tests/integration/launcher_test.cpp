@@ -16,6 +16,7 @@
 
 #include "platform/text.h"
 #include "platform/os_error.h"
+#include "tests/support/recorded_start.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
 
@@ -27,39 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view LOG_NAME = "tessaryndle-launch-error.log";
 
-// What a started build wrote into "record.txt" beside itself.
-struct Record {
-    NativeString program;
-    NativeString cwd;
-    std::vector<NativeString> arguments;
-};
-
-NativeString from_hex(std::string_view hex) {
-    using Unit = NativeString::value_type;
-    constexpr std::size_t digits = sizeof(Unit) * 2;
-    NativeString out;
-    for (std::size_t i = 0; i + digits <= hex.size(); i += digits) {
-        out.push_back(static_cast<Unit>(std::stoul(std::string(hex.substr(i, digits)), nullptr, 16)));
-    }
-    return out;
-}
-
-Record parse_record(const std::string& text) {
-    Record record;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        const std::string line = text.substr(start, end - start);
-        start = end == std::string::npos ? text.size() : end + 1;
-        const std::size_t space = line.find(' ');
-        const std::string key = line.substr(0, space);
-        const NativeString value = from_hex(space == std::string::npos ? "" : line.substr(space + 1));
-        if (key == "program") record.program = value;
-        if (key == "cwd") record.cwd = value;
-        if (key == "arg") record.arguments.push_back(value);
-    }
-    return record;
-}
+using test::Record;
 
 // A path as a manifest holds it: "\" separated, as the agent writes it on
 // Windows (the native launcher reads "\" as a separator too).
@@ -119,7 +88,7 @@ protected:
                 // Under Wine a file that was just renamed into place can
                 // briefly refuse to open; try again until the deadline.
                 try {
-                    return parse_record(test::read_file(path));
+                    return test::parse_record(test::read_file(path));
                 } catch (const std::exception&) {
                 }
             }
@@ -142,7 +111,7 @@ protected:
     }
 
     void expect_failure(const test::RunResult& result, const std::string& log_text) const {
-        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.exit_status, 1) << result.start_error << (result.timed_out ? "timed out" : "");
         EXPECT_EQ(log(), log_text);
         EXPECT_FALSE(fs::exists(install_ / std::string(LOG_NAME)));
     }
@@ -213,17 +182,23 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
     add_build("2.4.0");
     write_manifest(manifest_text(exe_of("2.4.0"), NO_PREVIOUS));
     const fs::path release = root_ / "release";
-    // Whatever happens below, the held build is let go at the end: it shares
-    // the test's standard handles, and CTest waits for everyone holding them.
+    // The build lets go once it has removed the release file, which appears
+    // only complete (a file still open in this process could not be removed
+    // under Windows). Whatever happens below, the build is let go at the end:
+    // it shares the test's standard handles, and CTest waits for everyone
+    // holding them.
     struct Release {
         fs::path file;
+        bool given = false;
+        void give() {
+            if (given) return;
+            given = true;
+            test::publish_file(file, "");
+        }
         ~Release() {
-            std::error_code ec;
-            if (!fs::exists(file, ec)) {
-                try {
-                    test::write_file(file, "");
-                } catch (const std::exception&) {
-                }
+            try {
+                give();
+            } catch (const std::exception&) {
             }
         }
     } release_guard{release};
@@ -239,7 +214,7 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_TRUE(wait_for_record(record_path("2.4.0")));
     // Let the build go and see it leave before the installation is removed.
-    test::write_file(release, "");
+    release_guard.give();
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (fs::exists(release) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(fs::exists(release));

@@ -76,13 +76,22 @@ TEST_F(VerifyPlanMode, ArchiveWithNonCanonicalScalar) {
 
 TEST_F(VerifyPlanMode, PayloadUnsigned) {
     put(plan.install_source, APPLICATION_EXECUTABLE, authenticode_fixtures().unsigned_pe);
-    expect_report("the update artifact is invalid: " +
-                  path_display(plan.install_source / std::string(APPLICATION_EXECUTABLE)) +
-                  " does not have a valid Authenticode signature (0x800b0100)");
+    expect_report(
+        "the update artifact is invalid: " + path_display(plan.install_source / std::string(APPLICATION_EXECUTABLE)) +
+        " does not have a valid Authenticode signature (0x800b0100)");
 }
 
-TEST_F(VerifyPlanMode, AVerifiedPlanReachesTheEndOfTheBuiltSteps) {
-    expect_report("installation failed: the update run is not available in this build");
+TEST_F(VerifyPlanMode, AVerifiedPlanGetsReadyAndThenWaitsForTheApplication) {
+    // Process id 0 can never be opened, so the run ends at the wait, after
+    // READY, and installs nothing.
+    plan.parent_pid = 0;
+    const fs::path plan_path = write_plan(dir / "session", plan_text(plan));
+    const RunResult result = agent.run({native_args({"--install-plan"})[0], plan_path.native()});
+    EXPECT_EQ(result.exit_status, 1) << result.start_error;
+    const std::string expected = "READY\nERROR:installation failed: open application process: ";
+    EXPECT_EQ(result.stdout_bytes.rfind(expected, 0), 0u) << result.stdout_bytes;
+    EXPECT_EQ(agent.failure_log(), result.stdout_bytes.substr(12, result.stdout_bytes.size() - 13));
+    EXPECT_EQ(read_file(plan.install_target / std::string(CURRENT_VERSION_MANIFEST)), "{}");
 }
 
 }  // namespace

@@ -31,6 +31,10 @@ private:
 
 [[nodiscard]] std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+// Writes the file under a temporary sibling name and renames it into place,
+// so that another process waiting for the name sees it only complete and
+// closed: on Windows a file still open in the writer cannot be removed.
+void publish_file(const std::filesystem::path& path, std::string_view bytes);
 
 // Whether the tests run the Windows build (under Wine).
 [[nodiscard]] constexpr bool on_windows() {

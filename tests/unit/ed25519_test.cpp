@@ -345,5 +345,54 @@ TEST(Ed25519CraftedTest, EachCauseText) {
     }
 }
 
+// The message's SHA-512 comes from the platform's provider and the equation
+// from libsodium's group operations, not from crypto_sign_verify_detached:
+// on every vector, and on each with a bit of R flipped or R or the key
+// replaced by a point of small order, the two must decide alike.
+TEST(Ed25519CraftedTest, AgreesWithLibsodiumsOwnVerification) {
+    const Point order = point_from_hex("edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010");
+    const auto reference = [&](const Bytes& key, const Bytes& signature, const Bytes& message) -> std::string {
+        if (key.size() != ED25519_PUBLIC_KEY_BYTES || signature.size() != ED25519_SIGNATURE_BYTES) return "length";
+        if (!ed25519_public_key_decodes(std::span<const std::uint8_t, 32>(key.data(), 32))) {
+            return std::string(ED25519_KEY_NOT_A_POINT);
+        }
+        if (sodium_compare(signature.data() + 32, order.data(), order.size()) >= 0) {
+            return std::string(ED25519_SCALAR_NOT_CANONICAL);
+        }
+        return crypto_sign_verify_detached(signature.data(), message.data(), message.size(), key.data()) == 0
+                   ? "ok"
+                   : std::string(ED25519_EQUATION_FAILED);
+    };
+    int compared = 0;
+    const auto compare = [&](const Bytes& key, const Bytes& signature, const Bytes& message) {
+        EXPECT_EQ(verdict(key, signature, message), reference(key, signature, message));
+        ++compared;
+    };
+    const auto document = conformance("wycheproof_eddsa_test.json");
+    for (const auto& group : document["testGroups"]) {
+        const Bytes key = from_hex(group["publicKey"]["pk"].get<std::string>());
+        for (const auto& t : group["tests"]) {
+            SCOPED_TRACE("tcId " + std::to_string(t["tcId"].get<int>()));
+            const Bytes signature = from_hex(t["sig"].get<std::string>());
+            const Bytes message = from_hex(t["msg"].get<std::string>());
+            compare(key, signature, message);
+            if (signature.size() != ED25519_SIGNATURE_BYTES) continue;
+            for (const int bit : {0, 9, 130, 255}) {
+                Bytes changed = signature;
+                changed[static_cast<std::size_t>(bit / 8)] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+                compare(key, changed, message);
+            }
+            for (const std::string_view hex : SMALL_ORDER_POINTS) {
+                const Bytes point = from_hex(hex);
+                Bytes small_r = signature;
+                std::copy(point.begin(), point.end(), small_r.begin());
+                compare(key, small_r, message);
+                compare(point, signature, message);
+            }
+        }
+    }
+    EXPECT_GT(compared, 2000);
+}
+
 }  // namespace
 }  // namespace tessaryndle::agent

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -70,7 +69,9 @@ protected:
         test::write_file(archive_, bytes);
         return extract_update_archive(archive_, destination_, cancel_);
     }
-    Result<fs::path> extract(const std::vector<ZipEntrySpec>& entries) { return extract_bytes(test::make_zip(entries)); }
+    Result<fs::path> extract(const std::vector<ZipEntrySpec>& entries) {
+        return extract_bytes(test::make_zip(entries));
+    }
 
     // "root:<payload root relative to the destination, with "/">" or the
     // error text.
@@ -79,6 +80,13 @@ protected:
         std::string root = path_display(result->lexically_relative(destination_));
         std::replace(root.begin(), root.end(), '\\', '/');
         return "root:" + root;
+    }
+    // The path of an Io error, or the whole outcome of anything else.
+    std::string io_path(const Result<fs::path>& result) const {
+        if (result || result.error().kind() != UpdateErrorKind::Io || result.error().path() == nullptr) {
+            return outcome(result);
+        }
+        return path_display(*result.error().path());
     }
     std::string not_found() const { return "failed to find the application inside " + path_display(destination_); }
     std::string content(const std::string& relative) const {
@@ -183,11 +191,8 @@ TEST_F(ExtractTest, ACrcMismatchIsAnIoErrorAtTheTarget) {
         ZipEntrySpec entry = file("pkg/" + APP, std::string(size, 'z'));
         entry.crc = test::crc32_of(entry.data) ^ 1u;
         const auto result = extract({entry});
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error().kind(), UpdateErrorKind::Io);
-        ASSERT_NE(result.error().path(), nullptr);
-        EXPECT_EQ(*result.error().path(), destination_ / "pkg" / APP);
-        EXPECT_NE(result.error().display().find("Invalid checksum"), std::string::npos) << result.error().display();
+        EXPECT_EQ(io_path(result), path_display(destination_ / "pkg" / APP));
+        EXPECT_NE(outcome(result).find(": Invalid checksum"), std::string::npos) << outcome(result);
     }
 }
 
@@ -327,26 +332,22 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
     const fs::path outside = work_ / "outside";
     const fs::path victim = outside / "victim.txt";
     const fs::path& dest = destination_;
+    enum class Link { File, Directory, Hard };
     const struct {
         const char* what;
-        std::function<void()> plant;
+        fs::path link;    // planted below the destination, or the destination itself
+        Link kind;
+        fs::path target;  // outside the destination
         std::vector<ZipEntrySpec> entries;
-        fs::path failing;  // the path of the Io error
+        fs::path failing;  // where the Io error is
     } cases[] = {
-        {"file link", [&] { fs::create_directories(dest / "pkg"); fs::create_symlink(victim, dest / "pkg" / APP); },
-         {file("pkg/" + APP, "new")}, dest / "pkg" / APP},
-        {"dangling file link", [&] { fs::create_directories(dest); fs::create_symlink(outside / "made.txt", dest / "new.txt"); },
-         {file("new.txt", "new")}, dest / "new.txt"},
-        {"hard link", [&] { fs::create_directories(dest / "pkg"); fs::create_hard_link(victim, dest / "pkg" / APP); },
-         {file("pkg/" + APP, "new")}, dest / "pkg" / APP},
-        {"parent link", [&] { fs::create_directories(dest); fs::create_directory_symlink(outside, dest / "pkg"); },
-         {file("pkg/" + APP, "new")}, dest / "pkg"},
-        {"ancestor link", [&] { fs::create_directories(dest / "a"); fs::create_directory_symlink(outside, dest / "a" / "b"); },
-         {file("a/b/c/x.txt", "new")}, dest / "a" / "b" / "c"},
-        {"directory entry through a link", [&] { fs::create_directories(dest); fs::create_directory_symlink(outside, dest / "pkg"); },
-         {file("pkg/sub/", "")}, dest / "pkg" / "sub"},
-        {"destination link", [&] { fs::create_directory_symlink(outside, dest); },
-         {file(APP, "new")}, dest},
+        {"file link", dest / "pkg" / APP, Link::File, victim, {file("pkg/" + APP, "new")}, dest / "pkg" / APP},
+        {"dangling file link", dest / "new.txt", Link::File, outside / "made.txt", {file("new.txt")}, dest / "new.txt"},
+        {"hard link", dest / "pkg" / APP, Link::Hard, victim, {file("pkg/" + APP, "new")}, dest / "pkg" / APP},
+        {"parent link", dest / "pkg", Link::Directory, outside, {file("pkg/" + APP)}, dest / "pkg"},
+        {"ancestor link", dest / "a" / "b", Link::Directory, outside, {file("a/b/c/x.txt")}, dest / "a" / "b" / "c"},
+        {"directory entry", dest / "pkg", Link::Directory, outside, {file("pkg/sub/", "")}, dest / "pkg" / "sub"},
+        {"destination link", dest, Link::Directory, outside, {file(APP)}, dest},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -354,13 +355,12 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
         fs::remove_all(outside);
         fs::create_directories(outside);
         test::write_file(victim, "victim");
-        c.plant();
+        fs::create_directories(c.link.parent_path());
+        if (c.kind == Link::File) fs::create_symlink(c.target, c.link);
+        if (c.kind == Link::Directory) fs::create_directory_symlink(c.target, c.link);
+        if (c.kind == Link::Hard) fs::create_hard_link(c.target, c.link);
         const auto outside_before = listing(outside, fs::path());
-        const auto result = extract(c.entries);
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error().kind(), UpdateErrorKind::Io) << result.error().display();
-        ASSERT_NE(result.error().path(), nullptr);
-        EXPECT_EQ(*result.error().path(), c.failing);
+        EXPECT_EQ(io_path(extract(c.entries)), path_display(c.failing));
         EXPECT_EQ(test::read_file(victim), "victim");
         EXPECT_EQ(listing(outside, fs::path()), outside_before);
     }
@@ -370,10 +370,7 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
     test::write_file(work_ / "real.zip", test::make_zip({file(APP)}));
     fs::remove(archive_);
     fs::create_symlink(work_ / "real.zip", archive_);
-    const auto through_link = extract_update_archive(archive_, dest, cancel_);
-    ASSERT_FALSE(through_link);
-    EXPECT_EQ(through_link.error().kind(), UpdateErrorKind::Io);
-    EXPECT_EQ(*through_link.error().path(), archive_);
+    EXPECT_EQ(io_path(extract_update_archive(archive_, dest, cancel_)), path_display(archive_));
 }
 
 TEST_F(ExtractTest, ThePayloadSearchDoesNotFollowLinks) {

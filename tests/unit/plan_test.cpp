@@ -7,7 +7,7 @@
 
 #include "agent/artifact_url.h"
 #include "common/constants.h"
-#include "common/strict_json.h"
+#include "common/strict_json_reader.h"
 #include "platform/text.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/test_support.h"

@@ -1,34 +1,42 @@
 #include <gtest/gtest.h>
 
-#include "platform/text.h"
 #include "common/update_error.h"
 #include "platform/os_error.h"
+#include "platform/text.h"
 
 namespace tessaryndle {
 namespace {
 
-TEST(UpdateErrorTest, EveryVariantHasItsFixedText) {
+TEST(UpdateErrorTest, EveryVariantHasItsKindAndFixedText) {
+    using enum UpdateErrorKind;
     struct Case {
         UpdateError error;
+        UpdateErrorKind kind;
         std::string text;
     };
     const Case cases[] = {
-        {UpdateError::cancelled(), "the update operation was cancelled"},
-        {UpdateError::invalid_feed("bad feed"), "the update feed is invalid: bad feed"},
-        {UpdateError::invalid_artifact("x"), "the update artifact is invalid: x"},
-        {UpdateError::invalid_signature("signature error"), "the update signature is invalid: signature error"},
-        {UpdateError::wrong_state("busy"), "the updater is in the wrong state: busy"},
-        {UpdateError::network("timeout"), "network request failed: timeout"},
-        {UpdateError::no_artifact_available("win-x64"), "no update artifact is available for win-x64"},
-        {UpdateError::application_not_found("payload"), "failed to find the application inside payload"},
-        {UpdateError::io("updater stdout", OsError::custom("broken pipe")), "I/O error at updater stdout: broken pipe"},
-        {UpdateError::serialization(JsonError{"missing field `url`", 3, 14}),
+        {UpdateError::cancelled(), Cancelled, "the update operation was cancelled"},
+        {UpdateError::invalid_feed("bad feed"), InvalidFeed, "the update feed is invalid: bad feed"},
+        {UpdateError::invalid_artifact("x"), InvalidArtifact, "the update artifact is invalid: x"},
+        {UpdateError::invalid_signature("signature error"), InvalidSignature,
+         "the update signature is invalid: signature error"},
+        {UpdateError::wrong_state("busy"), WrongState, "the updater is in the wrong state: busy"},
+        {UpdateError::network("timeout"), Network, "network request failed: timeout"},
+        {UpdateError::no_artifact_available("win-x64"), NoArtifactAvailable,
+         "no update artifact is available for win-x64"},
+        {UpdateError::application_not_found("payload"), ApplicationNotFound,
+         "failed to find the application inside payload"},
+        {UpdateError::io("updater stdout", OsError::custom("broken pipe")), Io,
+         "I/O error at updater stdout: broken pipe"},
+        {UpdateError::serialization(JsonError{"missing field `url`", 3, 14}), Serialization,
          "serialization failed: missing field `url` at line 3 column 14"},
-        {UpdateError::installation("the update run failed"), "installation failed: the update run failed"},
-        {UpdateError::authorization_cancelled(), "administrator authorization was cancelled"},
+        {UpdateError::installation("the update run failed"), Installation,
+         "installation failed: the update run failed"},
+        {UpdateError::authorization_cancelled(), AuthorizationCancelled, "administrator authorization was cancelled"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
+        EXPECT_EQ(c.error.kind(), c.kind);
         EXPECT_EQ(c.error.display(), c.text);
     }
 }
@@ -42,8 +50,7 @@ TEST(UpdateErrorTest, JsonPositionIsLeftOutWhenLineIsZero) {
 
 TEST(UpdateErrorTest, IoShowsSystemMessageAndCode) {
     const auto error = UpdateError::io("plan.json", OsError::from_code(2));
-    const std::string expected =
-        "I/O error at plan.json: " + platform::system_message(2) + " (os error 2)";
+    const std::string expected = "I/O error at plan.json: " + platform::system_message(2) + " (os error 2)";
     EXPECT_EQ(error.display(), expected);
     EXPECT_FALSE(platform::system_message(2).empty());
     EXPECT_NE(platform::system_message(2).back(), '\n');
@@ -55,7 +62,8 @@ TEST(UpdateErrorTest, PathWithInvalidUnicodeIsShownWithReplacementCharacter) {
     const Unit bad = sizeof(Unit) == 2 ? static_cast<Unit>(0xD800) : static_cast<Unit>(static_cast<char>(0xFF));
     const NativeString native = {static_cast<Unit>('a'), bad, static_cast<Unit>('b')};
     EXPECT_EQ(UpdateError::application_not_found(std::filesystem::path(native)).display(),
-              "failed to find the application inside a\xEF\xBF\xBD" "b");
+              "failed to find the application inside a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(WindowsErrorTextTest, ShowsResultCodeInUpperCaseHex) {

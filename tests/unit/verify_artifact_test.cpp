@@ -202,6 +202,10 @@ TEST_F(VerifyArtifactTest, SignatureCauses) {
         artifact_.ed25519_signature = c.signature;
         artifact_.sha256.reset();
         EXPECT_EQ(verify(), c.message);
+        // With the right digest, computed beside the signature, the
+        // signature still decides.
+        artifact_.sha256 = test::sha256_hex(bytes_);
+        EXPECT_EQ(verify(), c.message);
     }
     // A signature of the archive checked against another key.
     artifact_.ed25519_signature = key_.sign_base64(bytes_);

@@ -1,0 +1,123 @@
+#include "agent/execute_plan.h"
+
+#include <atomic>
+#include <memory>
+
+#include "agent/activation.h"
+#include "agent/authenticode.h"
+#include "agent/extract.h"
+#include "agent/install_result.h"
+#include "agent/modes.h"
+#include "agent/privileged_session.h"
+#include "agent/process.h"
+#include "agent/verify.h"
+#include "common/constants.h"
+#include "common/path_rules.h"
+#include "platform/files.h"
+#include "platform/held_directory.h"
+
+namespace tessaryndle::agent {
+namespace {
+
+constexpr std::string_view ARCHIVE_COPY_NAME = "update.zip";
+constexpr std::string_view EXTRACTED_DIRECTORY_NAME = "Extracted";
+
+UpdateError outside_session() {
+    return UpdateError::installation("the install result path is outside the updater session");
+}
+
+// The worker writes the result as administrator into a directory the user
+// owns. Holding that directory open, checked to be a plain directory and not
+// a link or junction, keeps the write inside the session the plan came from.
+Result<platform::HeldDirectory> hold_session_directory(const std::filesystem::path& plan_path) {
+    std::filesystem::path directory = plan_path.parent_path();
+    if (directory.empty()) directory = ".";
+    auto held = platform::HeldDirectory::open_no_follow(directory);
+    if (!held) return fail(outside_session());
+    return std::move(*held);
+}
+
+Result<void> compute_outcome(const std::filesystem::path& plan_path) {
+    const auto plan = load_install_plan(plan_path);
+    if (!plan) return fail(plan.error());
+    if (auto trusted = check_trusted_release(*plan); !trusted) return trusted;
+    const auto privileged = prepare_privileged_install(*plan);
+    if (!privileged) return fail(privileged.error());
+
+    // From here on the session directory is removed whatever happens: it
+    // holds nothing anyone needs once this run has ended.
+    Result<void> outcome = wait_for_application_exit(plan->parent_pid);
+    if (outcome) outcome = activate_update(*privileged);
+    remove_privileged_session_directory(*privileged);
+    return outcome;
+}
+
+}  // namespace
+
+Result<void> check_install_result_path(const std::filesystem::path& plan_path,
+                                       const std::filesystem::path& result_path) {
+    const std::filesystem::path result_parent = result_path.parent_path();
+    const std::filesystem::path plan_parent = plan_path.parent_path();
+    if (result_parent.empty() != plan_parent.empty()) return fail(outside_session());
+    if (!result_parent.empty() && !path_rules::same_components(result_parent, plan_parent))
+        return fail(outside_session());
+    if (result_path.filename().native() != std::filesystem::path(std::string(INSTALL_RESULT_FILE_NAME)).native()) {
+        return fail(outside_session());
+    }
+    return {};
+}
+
+Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan) {
+    // 1-2. The installation and the artifact record, checked again here:
+    //      nothing the unprivileged side found is taken on trust.
+    if (auto installation = verify_installation(plan.install_target); !installation) {
+        return fail(installation.error());
+    }
+    const auto artifact = validate_artifact_url(plan.artifact);
+    if (!artifact) return fail(artifact.error());
+
+    // 3. A fresh directory that only administrators can write.
+    const auto session = create_privileged_session_directory(plan);
+    if (!session) return fail(session.error());
+
+    // 4. From here on only the worker's own copy is used; the user's archive
+    //    could change under us, the copy cannot.
+    const std::filesystem::path copy = *session / std::string(ARCHIVE_COPY_NAME);
+    if (auto copied = platform::copy_file_replace(plan.archive_path, copy); !copied) {
+        return fail(UpdateError::io(copy, copied.error()));
+    }
+    if (auto flushed = platform::flush_entry(copy); !flushed) {
+        return fail(UpdateError::io(copy, flushed.error()));
+    }
+
+    // 5-7.
+    if (auto verified = verify_artifact(copy, *artifact, plan.public_key); !verified) return fail(verified.error());
+    const std::filesystem::path extracted = *session / std::string(EXTRACTED_DIRECTORY_NAME);
+    const auto never_cancelled = std::make_shared<const std::atomic<bool>>(false);
+    const auto payload_root = extract_update_archive(copy, extracted, never_cancelled);
+    if (!payload_root) return fail(payload_root.error());
+    if (auto payload = verify_update_payload(*payload_root); !payload) return fail(payload.error());
+
+    InstallPlan privileged = plan;
+    privileged.archive_path = copy;
+    privileged.staging_directory = extracted;
+    privileged.install_source = *payload_root;
+    return privileged;
+}
+
+Result<void> run_execute_plan(const std::filesystem::path& plan_path, const std::filesystem::path& result_path) {
+    // 1. Nothing is written anywhere unless the result goes beside the plan,
+    //    into the plan's own directory, held so it cannot be swapped for a
+    //    link until the result is in place.
+    if (auto rule = check_install_result_path(plan_path, result_path); !rule) return rule;
+    const auto session = hold_session_directory(plan_path);
+    if (!session) return fail(session.error());
+
+    // 2-4. The result file carries the outcome back; when it cannot be
+    //      written, its own error is what is left to report.
+    const Result<void> outcome = compute_outcome(plan_path);
+    if (auto written = write_install_result(result_path, outcome); !written) return written;
+    return outcome;
+}
+
+}  // namespace tessaryndle::agent

@@ -1,0 +1,133 @@
+#include "agent/process.h"
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "agent/process_platform.h"
+#include "platform/process.h"
+#include "platform/random.h"
+
+namespace tessaryndle::agent {
+namespace {
+
+constexpr std::string_view PROBE_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t PROBE_RANDOM_CHARACTERS = 6;
+constexpr std::uint32_t PROBE_ATTEMPTS = 65536;
+// Names from the fast generator for the first attempts; a directory whose
+// next names are taken (by chance or by someone predicting them) gets names
+// from the system's cryptographic source.
+constexpr std::uint32_t FAST_PROBE_ATTEMPTS = 3;
+
+// splitmix64: enough to spread a clock reading over probe names.
+class FastGenerator {
+public:
+    FastGenerator() {
+        const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+        state_ = static_cast<std::uint64_t>(ticks) ^ reinterpret_cast<std::uintptr_t>(this);
+    }
+    std::uint64_t next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+
+private:
+    std::uint64_t state_ = 0;
+};
+
+// ".tmp" and six characters of the alphabet. 62^6 is far below 2^64, so
+// taking the digits of one 64-bit value in base 62 is as good as uniform.
+std::string probe_name(std::uint64_t value) {
+    std::string name = ".tmp";
+    for (std::size_t i = 0; i < PROBE_RANDOM_CHARACTERS; ++i) {
+        name.push_back(PROBE_ALPHABET[value % PROBE_ALPHABET.size()]);
+        value /= PROBE_ALPHABET.size();
+    }
+    return name;
+}
+
+// Quotes text so that the Windows parser gives it back unchanged.
+std::string quote_text(std::string_view text) {
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote; there each stands doubled
+        // and one more escapes the quote.
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    // Before the closing quote every backslash is doubled.
+    out.append(backslashes * 2, '\\');
+    out.push_back('"');
+    return out;
+}
+
+}  // namespace
+
+bool needs_elevation(const std::filesystem::path& install_target) {
+    std::filesystem::path directory = install_target;
+    if (directory.is_relative()) {
+        std::error_code ec;
+        const std::filesystem::path current = std::filesystem::current_path(ec);
+        if (ec) return true;
+        directory = current / directory;
+    }
+
+    FastGenerator fast;
+    bool system_source_works = true;
+    for (std::uint32_t attempt = 0; attempt < PROBE_ATTEMPTS; ++attempt) {
+        std::uint64_t value = 0;
+        std::array<std::uint8_t, sizeof value> bytes{};
+        if (attempt >= FAST_PROBE_ATTEMPTS && system_source_works) {
+            system_source_works = platform::system_random_bytes(bytes).has_value();
+        }
+        if (attempt >= FAST_PROBE_ATTEMPTS && system_source_works) {
+            for (const std::uint8_t byte : bytes) value = (value << 8) | byte;
+        } else {
+            // A broken system source leaves the names to the fast generator:
+            // they need not be secret, only new.
+            value = fast.next();
+        }
+        switch (process_detail::create_probe_file(directory / probe_name(value))) {
+            case process_detail::ProbeOutcome::created: return false;
+            case process_detail::ProbeOutcome::name_taken: continue;
+            case process_detail::ProbeOutcome::failed: return true;
+        }
+    }
+    return true;
+}
+
+NativeString quote_argument(const std::filesystem::path& path) {
+    return path_from_utf8(quote_text(path_display(path))).native();
+}
+
+NativeString elevated_worker_parameters(const std::filesystem::path& plan_path,
+                                        const std::filesystem::path& result_path) {
+    const std::string text =
+        "--execute-plan " + quote_text(path_display(plan_path)) + " --result " + quote_text(path_display(result_path));
+    return path_from_utf8(text).native();
+}
+
+Result<void> launch_elevated_worker(const std::filesystem::path& plan_path, const std::filesystem::path& result_path) {
+    const auto agent = platform::own_executable_path();
+    if (!agent) return fail(UpdateError::io("updater agent", agent.error()));
+    return launch_elevated_program(*agent, plan_path, result_path);
+}
+
+Result<void> relaunch_application(const std::filesystem::path& path) {
+    // No arguments at all: the command line is the quoted program path.
+    if (auto started = platform::start_executable(path, {}); !started) {
+        return fail(UpdateError::io(path, started.error()));
+    }
+    return {};
+}
+
+}  // namespace tessaryndle::agent

@@ -1,0 +1,26 @@
+#pragma once
+// Install-plan mode's own steps: where the elevated worker's result goes,
+// and the clean-up after a successful update. The run itself is
+// run_install_plan (agent/modes.h).
+
+#include <filesystem>
+
+namespace tessaryndle::agent {
+
+// The plan path with its final name replaced by "install-result.json"; a
+// path without a final name (one ending in a separator) gets the name
+// appended. Pure path arithmetic: nothing is looked up.
+[[nodiscard]] std::filesystem::path install_result_path(const std::filesystem::path& plan_path);
+
+// Removes the session of one successful update:
+// 1. the staging directory with everything in it, when it exists (a link at
+//    its name is followed only to see whether something is there; the link
+//    itself is what is removed then);
+// 2. the plan's parent directory with everything in it (the plan, the
+//    worker's result, whatever else the application kept there), when the
+//    plan path has one.
+// Links inside either tree are removed as links and never followed. Never
+// fails: what cannot be removed stays.
+void clean_up_user_session(const std::filesystem::path& staging_directory, const std::filesystem::path& plan_path);
+
+}  // namespace tessaryndle::agent

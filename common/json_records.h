@@ -1,0 +1,227 @@
+#pragma once
+// Typed records read strictly from JSON: the install plan, the
+// current-version manifest (the agent's and the launcher's views).
+//
+// A record type's fields are bound to its struct members in one table, in
+// document order (which is also the order of the positional array form):
+//
+//   constexpr json::FieldSpec ARTIFACT_FIELDS[] = {
+//       json::field<&Artifact::url>("url"),
+//       json::field<&Artifact::sha256>("sha256"),
+//   };
+//   constexpr json::RecordLayout<Artifact> ARTIFACT_LAYOUT{"Artifact", ARTIFACT_FIELDS};
+//   Result<Artifact> artifact = json::read_record(bytes, ARTIFACT_LAYOUT);
+//
+// What a field accepts follows from its member's type, so a field is added
+// by adding the member and its one line in the table. A table that binds a
+// member of another struct or names a key twice does not compile.
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+
+#include "common/strict_json_reader.h"
+#include "common/update_error.h"
+#include "platform/text.h"
+
+namespace tessaryndle::json {
+
+// What a record field holds and what its "invalid type" message expects.
+enum class FieldType {
+    Text,          // std::string; expects "a string"
+    Path,          // std::filesystem::path; expects "path string"
+    U32,           // std::uint32_t, integer 0..4294967295; expects "u32"
+    U64,           // std::uint64_t, integer 0..18446744073709551615; expects "u64"
+    OptionalText,  // std::optional<std::string>: string, null or absent; expects "a string"
+    OptionalPath,  // std::optional<std::filesystem::path>: string, null or absent; expects "path string"
+    Record,        // a nested record: object or array by its layout; expects "struct {name}"
+};
+
+// A field value after the reader checked it against the field's type: the
+// text of a string, the number of an integer in range, or monostate for the
+// null of an optional field.
+using FieldValue = std::variant<std::monostate, std::string_view, std::uint64_t>;
+
+struct RecordSpec;
+
+// One field: its key, what it holds and where the reader puts it. Made by
+// json::field, never by hand.
+struct FieldSpec {
+    std::string_view key;
+    FieldType type = FieldType::Text;
+    // Record fields: the nested layout, and the nested object inside the
+    // record object `target` points to.
+    const RecordSpec* record = nullptr;
+    void* (*nested)(void* target) = nullptr;
+    // Every other field: stores a checked value into the record object.
+    void (*store)(void* target, const FieldValue& value) = nullptr;
+    // Identifies the struct the member belongs to.
+    const void* owner = nullptr;
+};
+
+// A record type's name (as in "struct InstallPlan") and its fields in
+// document order, without the type; see RecordLayout.
+struct RecordSpec {
+    std::string_view name;
+    std::span<const FieldSpec> fields;
+};
+
+namespace detail {
+
+template <class T>
+inline constexpr char OWNER_TAG = 0;
+
+template <auto Member>
+struct MemberTraits;
+template <class Owner, class M, M Owner::*Pointer>
+struct MemberTraits<Pointer> {
+    using owner = Owner;
+    using type = M;
+};
+
+template <class M>
+consteval FieldType field_type_of() {
+    if constexpr (std::same_as<M, std::string>) {
+        return FieldType::Text;
+    } else if constexpr (std::same_as<M, std::filesystem::path>) {
+        return FieldType::Path;
+    } else if constexpr (std::same_as<M, std::uint32_t>) {
+        return FieldType::U32;
+    } else if constexpr (std::same_as<M, std::uint64_t>) {
+        return FieldType::U64;
+    } else if constexpr (std::same_as<M, std::optional<std::string>>) {
+        return FieldType::OptionalText;
+    } else {
+        static_assert(std::same_as<M, std::optional<std::filesystem::path>>, "no JSON field type for this member");
+        return FieldType::OptionalPath;
+    }
+}
+
+template <auto Member, auto PathFromText>
+void store(void* target, const FieldValue& value) {
+    using Traits = MemberTraits<Member>;
+    auto& slot = static_cast<typename Traits::owner*>(target)->*Member;
+    using M = typename Traits::type;
+    if constexpr (std::same_as<M, std::string>) {
+        slot = std::string(std::get<std::string_view>(value));
+    } else if constexpr (std::same_as<M, std::filesystem::path>) {
+        slot = PathFromText(std::get<std::string_view>(value));
+    } else if constexpr (std::same_as<M, std::uint32_t>) {
+        slot = static_cast<std::uint32_t>(std::get<std::uint64_t>(value));
+    } else if constexpr (std::same_as<M, std::uint64_t>) {
+        slot = std::get<std::uint64_t>(value);
+    } else if constexpr (std::same_as<M, std::optional<std::string>>) {
+        if (const auto* text = std::get_if<std::string_view>(&value)) {
+            slot = std::string(*text);
+        } else {
+            slot.reset();
+        }
+    } else {
+        if (const auto* text = std::get_if<std::string_view>(&value)) {
+            slot = PathFromText(*text);
+        } else {
+            slot.reset();
+        }
+    }
+}
+
+template <auto Member>
+void* nested(void* target) {
+    return &(static_cast<typename MemberTraits<Member>::owner*>(target)->*Member);
+}
+
+// Called only while checking a field table at compile time; a call makes
+// the table's definition fail to compile with this name in the message.
+void field_table_binds_a_member_of_another_record();
+void field_table_names_a_key_twice();
+
+// Reads `input` into the record object `target` of the layout's type.
+[[nodiscard]] Result<void> read_fields(std::string_view input, const RecordSpec& layout, void* target);
+
+}  // namespace detail
+
+// A record type's layout: a RecordSpec whose fields are all members of T,
+// each key once (checked when the layout is defined).
+template <class T>
+struct RecordLayout : RecordSpec {
+    consteval RecordLayout(std::string_view record_name, std::span<const FieldSpec> record_fields)
+        : RecordSpec{record_name, record_fields} {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (fields[i].owner != &detail::OWNER_TAG<T>) {
+                detail::field_table_binds_a_member_of_another_record();
+            }
+            for (std::size_t j = 0; j < i; ++j) {
+                if (fields[j].key == fields[i].key) {
+                    detail::field_table_names_a_key_twice();
+                }
+            }
+        }
+    }
+};
+
+// A field bound to the data member `Member` (a pointer to member), its type
+// taken from the member's. Path members are made from the text by
+// `PathFromText` (by default path_from_utf8).
+template <auto Member, auto PathFromText = &path_from_utf8>
+consteval FieldSpec field(std::string_view key) {
+    using Traits = detail::MemberTraits<Member>;
+    return FieldSpec{
+        .key = key,
+        .type = detail::field_type_of<typename Traits::type>(),
+        .store = &detail::store<Member, PathFromText>,
+        .owner = &detail::OWNER_TAG<typename Traits::owner>,
+    };
+}
+
+// A field holding a nested record, bound to the member `Member` whose type
+// is the nested layout's.
+template <auto Member>
+consteval FieldSpec field(std::string_view key,
+                          const RecordLayout<typename detail::MemberTraits<Member>::type>& layout) {
+    using Traits = detail::MemberTraits<Member>;
+    return FieldSpec{
+        .key = key,
+        .type = FieldType::Record,
+        .record = &layout,
+        .nested = &detail::nested<Member>,
+        .owner = &detail::OWNER_TAG<typename Traits::owner>,
+    };
+}
+
+// Reads `input` as one record of type T, the way a strict typed reader
+// does, stopping at the first fault in document order:
+// - an object: keys compared exactly; an unknown key's value, of any type,
+//   is skipped; a known key given twice fails with "duplicate field `{key}`"
+//   (at the key); a field without an Optional type that is missing fails with
+//   "missing field `{key}`" (at the closing brace); an absent optional field
+//   reads as null;
+// - or an array holding the field values in table order: fewer elements fail
+//   with "invalid length {n}, expected struct {name} with {count} elements"
+//   (at the closing bracket), an extra element with "trailing characters";
+// - a value of the wrong type fails with "invalid type: {found}, expected
+//   {expectation}", found as describe_found gives it and the expectation as
+//   listed at FieldType (the document itself expects "struct {name}");
+// - an integer out of the field's range fails with "invalid value: integer
+//   `{n}`, expected u32" (or u64), n as written in the input.
+// Failure: `UpdateError::serialization`.
+template <class T>
+[[nodiscard]] Result<T> read_record(std::string_view input, const RecordLayout<T>& layout) {
+    T record{};
+    if (auto read = detail::read_fields(input, layout, &record); !read) {
+        return fail(std::move(read.error()));
+    }
+    return record;
+}
+
+// How an "invalid type" message describes a value: "null", "boolean `true`",
+// "integer `5`", "floating point `1.5`", "string \"abc\"", "sequence", "map".
+[[nodiscard]] std::string describe_found(const Value& value);
+
+}  // namespace tessaryndle::json

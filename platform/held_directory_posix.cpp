@@ -1,0 +1,42 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+#include <utility>
+
+#include "platform/held_directory.h"
+
+namespace tessaryndle::platform {
+
+OsResult<HeldDirectory> HeldDirectory::open_no_follow(const std::filesystem::path& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return std::unexpected(OsError::from_code(errno));
+    HeldDirectory held(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::unexpected(OsError::from_code(errno));
+    if (!S_ISDIR(st.st_mode)) return std::unexpected(OsError::from_code(ENOTDIR));
+    return held;
+}
+
+HeldDirectory::HeldDirectory(HeldDirectory&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+HeldDirectory& HeldDirectory::operator=(HeldDirectory&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+HeldDirectory::~HeldDirectory() { close(); }
+
+void HeldDirectory::close() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+}  // namespace tessaryndle::platform

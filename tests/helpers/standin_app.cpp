@@ -1,0 +1,116 @@
+// A stand-in for the application "tessaryndle-app.exe", for the end-to-end
+// tests and the demo. Every start appends one line to starts.txt in the
+// directory named by TESSARYNDLE_STANDIN_RECORD:
+//   start build=<build.txt beside the program> args=<count> [<argument>...]
+// so a test sees which build ran and with which arguments.
+//
+// Started as
+//   standin_app --update PLAN_TEMPLATE SESSION_DIRECTORY AGENT
+// it does what the application does to apply an update: it writes the plan
+// (the template with "parent_pid" set to its own process id) as
+// SESSION_DIRECTORY/plan.json, starts AGENT with "--install-plan" and that
+// path and its standard output on a pipe, reads the first line, and writes
+// handshake.txt into the record directory:
+//   <the first line, or "<eof>" when the agent ended without one>
+//   agent_pid=<the agent's process id>
+// When the line is "READY" and TESSARYNDLE_STANDIN_HOLD names a file, it
+// waits (at most 120 s) for that file to appear before it exits, so that a
+// test can change the world while the application still runs. Started as
+//   standin_app --wait
+// it waits for that file in the same way and exits.
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "platform/command_line.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "tests/support/piped_child.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tessaryndle::NativeString;
+using tessaryndle::path_display;
+
+std::string text_of(const NativeString& native) { return path_display(fs::path(native)); }
+
+fs::path record_directory() {
+    const char* directory = std::getenv("TESSARYNDLE_STANDIN_RECORD");
+    return directory == nullptr ? fs::path() : fs::path(directory);
+}
+
+std::string own_build(const fs::path& program) {
+    std::ifstream marker(program.parent_path() / "build.txt", std::ios::binary);
+    std::string build;
+    std::getline(marker, build);
+    return build.empty() ? "?" : build;
+}
+
+bool write_atomically(const fs::path& path, const std::string& text) {
+    fs::path part = path;
+    part += ".part";
+    return tessaryndle::platform::write_whole_file(part, text).has_value() &&
+           tessaryndle::platform::rename_replace(part, path).has_value();
+}
+
+void hold() {
+    const char* release = std::getenv("TESSARYNDLE_STANDIN_HOLD");
+    if (release == nullptr) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    std::error_code ec;
+    while (!fs::exists(fs::path(release), ec) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int update(const std::vector<NativeString>& arguments, const fs::path& records) {
+    const fs::path template_path(arguments[2]);
+    const fs::path session(arguments[3]);
+    const fs::path agent(arguments[4]);
+
+    const auto text = tessaryndle::platform::read_whole_file(template_path);
+    if (!text) return 10;
+    nlohmann::ordered_json plan = nlohmann::ordered_json::parse(*text, nullptr, false);
+    if (plan.is_discarded()) return 11;
+    plan["parent_pid"] = tessaryndle::test::current_process_id();
+    std::error_code ec;
+    fs::create_directories(session, ec);
+    const fs::path plan_path = session / "plan.json";
+    if (!write_atomically(plan_path, plan.dump(2))) return 12;
+
+    tessaryndle::test::PipedChild child(agent,
+                                        {tessaryndle::path_from_utf8("--install-plan").native(), plan_path.native()});
+    const std::string line = child.read_line().value_or("<eof>");
+    if (!write_atomically(records / "handshake.txt", line + "\nagent_pid=" + std::to_string(child.pid()) + "\n")) {
+        return 13;
+    }
+    if (line == "READY") hold();
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    const auto own = tessaryndle::platform::own_executable_path();
+    if (!own) return 2;
+    const auto arguments = tessaryndle::platform::command_line_arguments();
+    const fs::path records = record_directory();
+    if (records.empty()) return 3;
+
+    std::string entry = "start build=" + own_build(*own) + " args=" + std::to_string(arguments.size() - 1);
+    for (std::size_t i = 1; i < arguments.size(); ++i) entry += " " + text_of(arguments[i]);
+    {
+        std::ofstream starts(records / "starts.txt", std::ios::binary | std::ios::app);
+        starts << entry << "\n";
+        if (!starts) return 4;
+    }
+
+    if (arguments.size() == 5 && text_of(arguments[1]) == "--update") return update(arguments, records);
+    if (arguments.size() == 2 && text_of(arguments[1]) == "--wait") hold();
+    return 0;
+}

@@ -1,0 +1,248 @@
+// The update run's dealings with other processes, with real processes: the
+// write probe, the elevated launch, the wait for the application, the
+// relaunch and the progress helper.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "agent/process.h"
+#include "agent/progress.h"
+#include "platform/os_error.h"
+#include "platform/process.h"
+#include "tests/support/environment.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recorded_start.h"
+#include "tests/support/test_support.h"
+
+namespace tessaryndle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+NativeString native(std::string_view utf8) { return path_from_utf8(utf8).native(); }
+
+// The ".tmp…" probe files left in a directory.
+std::vector<std::string> probe_files(const fs::path& directory) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        const std::string name = path_display(entry.path().filename());
+        if (name.starts_with(".tmp")) found.push_back(name);
+    }
+    return found;
+}
+
+TEST(NeedsElevation, OnlyADirectoryWhereAFileCanBeCreatedNeedsNone) {
+    test::TempDir temp;
+    fs::create_directory(temp / "install");
+    test::write_file(temp / "file", "x");
+    struct Case {
+        const char* what;
+        fs::path target;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"writable directory", temp / "install", false},
+        {"writable directory with a trailing separator", temp.path() / "install" / "", false},
+        {"missing directory", temp / "missing", true},
+        {"path through a regular file", temp / "file" / "install", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(agent::needs_elevation(c.target), c.expected);
+    }
+    EXPECT_TRUE(probe_files(temp / "install").empty());
+    EXPECT_TRUE(probe_files(temp.path()).empty());
+}
+
+TEST(NeedsElevation, TakesARelativePathFromTheCurrentDirectory) {
+    test::TempDir temp;
+    fs::create_directory(temp / "install");
+    const fs::path previous = fs::current_path();
+    fs::current_path(temp.path());
+    const bool relative_writable = agent::needs_elevation("install");
+    const bool relative_missing = agent::needs_elevation("missing");
+    fs::current_path(previous);
+    EXPECT_FALSE(relative_writable);
+    EXPECT_TRUE(relative_missing);
+    EXPECT_TRUE(probe_files(temp / "install").empty());
+}
+
+// A stand-in application: record_args, held until `release` appears.
+struct HeldApplication {
+    test::TempDir dir;
+    fs::path release = dir / "release";
+    std::optional<platform::ChildProcess> process;
+
+    HeldApplication() {
+        const test::ScopedEnvironment hold("TESSARYNDLE_RECORD_HOLD", path_display(release));
+        auto started = platform::start_process_with_null_stdio(test::install_record_helper(dir.path()), {});
+        if (started) process.emplace(std::move(*started));
+    }
+    ~HeldApplication() {
+        if (process) {
+            (void)process->terminate();
+            (void)process->wait();
+        }
+    }
+};
+
+TEST(WaitForApplicationExit, ReturnsWhenTheProcessHasEnded) {
+    HeldApplication application;
+    ASSERT_TRUE(application.process.has_value());
+    ASSERT_TRUE(test::wait_for_record(application.dir.path()).has_value());
+
+    const auto start = std::chrono::steady_clock::now();
+    std::jthread releaser([&] {
+        std::this_thread::sleep_for(400ms);
+        test::write_file(application.release, "");
+    });
+    const auto waited = agent::wait_for_application_exit(application.process->id());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(waited) << waited.error().display();
+    EXPECT_GE(elapsed, 350ms);
+    // It has really ended: its release file is gone and its status is in.
+    EXPECT_FALSE(fs::exists(application.release));
+    const auto status = application.process->wait();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0u);
+    application.process.reset();
+}
+
+TEST(WaitForApplicationExit, AProcessThatIsGoneCannotBeOpened) {
+    test::TempDir temp;
+    std::uint32_t id = 0;
+    {
+        auto started = platform::start_process_with_null_stdio(test::install_record_helper(temp.path()), {});
+        ASSERT_TRUE(started);
+        id = started->id();
+        ASSERT_TRUE(started->wait());
+    }  // its handle is closed here, so the identifier is free
+
+    // Wine lets an ended process be opened for a moment after its last
+    // handle was closed; the wait then returns at once.
+    auto waited = agent::wait_for_application_exit(id);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (waited && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        waited = agent::wait_for_application_exit(id);
+    }
+    ASSERT_FALSE(waited);
+    EXPECT_EQ(waited.error().kind(), UpdateErrorKind::Installation);
+    // Wine refuses an unknown identifier with ERROR_INVALID_PARAMETER, Linux
+    // with ESRCH.
+    const std::int64_t code = test::on_windows() ? 87 : 3;
+    EXPECT_EQ(waited.error().display(),
+              "installation failed: open application process: " + platform::windows_error_text(code));
+}
+
+TEST(RelaunchApplication, StartsTheProgramWithoutArgumentsInOurDirectory) {
+    test::TempDir temp;
+    const fs::path application = test::install_record_helper(temp.path(), "tessaryndle-app.exe");
+    ASSERT_TRUE(agent::relaunch_application(application));
+    const auto record = test::wait_for_record(temp.path());
+    ASSERT_TRUE(record.has_value());
+    EXPECT_TRUE(record->arguments.empty());
+    EXPECT_EQ(fs::path(record->cwd), fs::current_path());
+}
+
+TEST(RelaunchApplication, AProgramThatCannotStartIsAnIoErrorAtItsPath) {
+    test::TempDir temp;
+    const fs::path missing = temp / "tessaryndle-app.exe";
+    const auto started = agent::relaunch_application(missing);
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().kind(), UpdateErrorKind::Io);
+    ASSERT_NE(started.error().path(), nullptr);
+    EXPECT_EQ(*started.error().path(), missing);
+}
+
+// The helper's command line as it arrives, for the awkward values: a name
+// with spaces, an empty name, a target ending in a backslash and holding a
+// space, the largest delay.
+TEST(ProgressHelper, ReachesTheHelperWithExactlyItsSixArguments) {
+    struct Case {
+        std::uint64_t delay;
+        const char* name;
+        const char* target;
+        const char* delay_text;
+    };
+    const Case cases[] = {
+        {0, "My Tessaryndle App", R"(C:\Program Files\Tessaryndle)", "0"},
+        {250, "", "/opt/tessaryndle", "250"},
+        {UINT64_MAX, "Tessaryndle", R"(C:\Program Files\Tessaryndle\)", "18446744073709551615"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.delay_text);
+        test::TempDir temp;
+        agent::InstallPlan plan;
+        plan.fallback_progress_delay_ms = c.delay;
+        plan.app_name = c.name;
+        plan.install_target = path_from_utf8(c.target);
+        agent::ProgressHelper helper =
+            agent::start_progress_helper_program(test::install_record_helper(temp.path()), plan);
+        ASSERT_TRUE(helper.running());
+        const auto record = test::wait_for_record(temp.path());
+        ASSERT_TRUE(record.has_value());
+        const std::vector<NativeString> expected = {native("--show-progress-after"),
+                                                    native(c.delay_text),
+                                                    native("--app-name"),
+                                                    native(c.name),
+                                                    native("--app-path"),
+                                                    native(c.target)};
+        EXPECT_EQ(record->arguments, expected);
+        // The helper has ended on its own; stopping it is still quiet.
+        agent::stop_progress_helper(std::move(helper));
+    }
+}
+
+TEST(ProgressHelper, IsGoneWhenStopReturns) {
+    // The real agent, asleep for the longest delay: it would never show its
+    // window and never end by itself.
+    agent::InstallPlan plan;
+    plan.fallback_progress_delay_ms = UINT64_MAX;
+    plan.app_name = "Tessaryndle";
+    plan.install_target = "install";
+    agent::ProgressHelper helper =
+        agent::start_progress_helper_program(test::bin_dir() / "tessaryndle-updater-agent.exe", plan);
+    ASSERT_TRUE(helper.running());
+    const std::uint32_t id = *helper.process_id();
+    std::this_thread::sleep_for(200ms);
+
+    EXPECT_FALSE(test::process_has_ended(id));
+    agent::stop_progress_helper(std::move(helper));
+    EXPECT_TRUE(test::process_has_ended(id));
+}
+
+TEST(ProgressHelper, DroppingItStopsTheHelperToo) {
+    agent::InstallPlan plan;
+    plan.fallback_progress_delay_ms = UINT64_MAX;
+    std::uint32_t id = 0;
+    {
+        agent::ProgressHelper helper =
+            agent::start_progress_helper_program(test::bin_dir() / "tessaryndle-updater-agent.exe", plan);
+        ASSERT_TRUE(helper.running());
+        id = *helper.process_id();
+        agent::ProgressHelper moved = std::move(helper);
+        EXPECT_FALSE(helper.running());  // NOLINT(bugprone-use-after-move): moved-from is none
+        EXPECT_TRUE(moved.running());
+    }
+    EXPECT_TRUE(test::process_has_ended(id));
+}
+
+TEST(ProgressHelper, AProgramThatCannotStartGivesNone) {
+    test::TempDir temp;
+    test::write_file(temp / "not-a-program.exe", "not a program");
+    const fs::path programs[] = {temp / "missing.exe", temp / "not-a-program.exe"};
+    for (const fs::path& program : programs) {
+        SCOPED_TRACE(path_display(program));
+        agent::ProgressHelper helper = agent::start_progress_helper_program(program, agent::InstallPlan{});
+        EXPECT_FALSE(helper.running());
+        agent::stop_progress_helper(std::move(helper));
+    }
+}
+
+}  // namespace
+}  // namespace tessaryndle

@@ -1,0 +1,370 @@
+// The whole update as users meet it: a stand-in application (signed like the
+// product) writes a plan into its session directory, starts the installed
+// agent with its standard output on a pipe, waits for "READY" and exits; the
+// agent verifies and installs the release-signed version 2 and relaunches the
+// application through the launcher. Under Wine with the Windows build, and
+// natively with the POSIX layer.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "common/constants.h"
+#include "tests/support/agent_runner.h"
+#include "tests/support/environment.h"
+#include "tests/support/piped_child.h"
+#include "tests/support/plan_fixture.h"
+#include "tests/support/release_signing.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_support.h"
+#include "tests/support/update_world.h"
+
+namespace tessaryndle::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::vector<std::string> lines_of(const fs::path& file) {
+    std::vector<std::string> lines;
+    std::ifstream in(file, std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool present(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// Polls until `done` holds or the time is up.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// The Linux path of a path as the test sees it (Wine shows "/" as Z:).
+std::string host_path(const fs::path& path) {
+    std::string text = path.string();
+    if (!on_windows()) return text;
+    if (text.size() >= 2 && (text[0] == 'Z' || text[0] == 'z') && text[1] == ':') text.erase(0, 2);
+    std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+}
+
+// Makes a directory impossible to add entries to, for root as well: the
+// immutable attribute (chattr +i), which Wine's file server meets like any
+// other program. Undone at destruction.
+class Immutable {
+public:
+    explicit Immutable(fs::path directory) : directory_(std::move(directory)) { set(true); }
+    ~Immutable() { release(); }
+    void release() {
+        if (held_) set(false);
+    }
+
+private:
+    void set(bool on) {
+        RunOptions options;
+        options.arguments = native_args({on ? "+i" : "-i", host_path(directory_)});
+        options.capture_stdout = false;
+        const fs::path chattr = on_windows() ? fs::path("Z:\\usr\\bin\\chattr") : fs::path("/usr/bin/chattr");
+        static_cast<void>(run_program(chattr, options));
+        held_ = on;
+    }
+    fs::path directory_;
+    bool held_ = false;
+};
+
+bool writable(const fs::path& directory) {
+    const fs::path probe = directory / "probe-from-test";
+    std::ofstream out(probe);
+    const bool ok = static_cast<bool>(out << "x");
+    out.close();
+    std::error_code ec;
+    fs::remove(probe, ec);
+    return ok && !present(probe);
+}
+
+struct Handshake {
+    std::string line;  // the agent's first line as the application saw it
+    std::uint32_t agent_pid = 0;
+};
+
+class UpdateRun : public ::testing::Test {
+protected:
+    TempDir dir;
+    AgentRunner log;  // only for the failure log's place
+    UpdateWorld world = make_update_world(dir.path());
+    // Natively the machine's program data folder is a directory of the test;
+    // like the real one, it exists before any update runs.
+    bool program_data_made = on_windows() || fs::create_directories(dir / "ProgramData");
+
+    std::map<std::string, std::string> environment() const {
+        std::map<std::string, std::string> env{{"TESSARYNDLE_STANDIN_RECORD", world.records.string()}};
+        if (!on_windows()) {
+            env["XDG_DATA_HOME"] = log.failure_log_path().parent_path().parent_path().parent_path().string();
+            env["SSL_CERT_FILE"] = signed_programs_root_ca().string();
+            env["PROGRAMDATA"] = (dir / "ProgramData").string();
+        }
+        return env;
+    }
+
+    fs::path program_data() const {
+        if (!on_windows()) return dir / "ProgramData";
+        return fs::path(get_environment_or("PROGRAMDATA", "C:\\ProgramData"));
+    }
+    static std::string get_environment_or(const char* name, const char* fallback) {
+        const char* value = std::getenv(name);
+        return value ? value : fallback;
+    }
+    fs::path privileged_session() const {
+        return program_data() / std::string(TRUSTED_APPLICATION_ID) / "Updater" / world.plan.nonce;
+    }
+
+    // Runs the application's side of an update: the stand-in starts the
+    // installed agent and exits after its first line. `while_running` runs
+    // after "READY" while the application still runs. Returns once the agent
+    // has ended.
+    Handshake update(std::map<std::string, std::string> extra = {},
+                     const std::function<void()>& while_running = nullptr) {
+        RunOptions options;
+        options.environment = environment();
+        for (auto& [k, v] : extra) options.environment[k] = v;
+        options.arguments = {path_from_utf8("--update").native(), world.plan_template.native(), world.session.native(),
+                             world.agent().native()};
+        options.capture_stdout = false;
+        const fs::path release = world.records / "release";
+        if (while_running) options.environment["TESSARYNDLE_STANDIN_HOLD"] = release.string();
+
+        RunResult result;
+        std::thread application([&] { result = run_program(world.application(), options); });
+        const fs::path handshake_file = world.records / "handshake.txt";
+        const bool answered = eventually([&] { return present(handshake_file); }, 120s);
+        Handshake handshake;
+        if (answered) {
+            const auto lines = lines_of(handshake_file);
+            handshake.line = lines.empty() ? "" : lines[0];
+            if (lines.size() > 1) handshake.agent_pid = static_cast<std::uint32_t>(std::stoul(lines[1].substr(10)));
+            if (while_running && handshake.line == "READY") while_running();
+        }
+        write_file(release, "");
+        application.join();
+        EXPECT_TRUE(answered) << "the agent never answered";
+        EXPECT_EQ(result.exit_status, 0) << result.start_error;
+        if (handshake.agent_pid != 0) {
+            EXPECT_TRUE(wait_for_process_end(handshake.agent_pid, 120000)) << "the agent did not end";
+        }
+        return handshake;
+    }
+
+    std::vector<std::string> starts() const { return lines_of(world.records / "starts.txt"); }
+    std::string started_by_update() const { return "start build=" + std::string(OLD_BUILD) + " args=4"; }
+
+    // The relaunch went through the launcher to version 2, without arguments.
+    void expect_relaunched_new_build() {
+        const std::string relaunched = "start build=" + std::string(NEW_BUILD) + " args=0";
+        EXPECT_TRUE(eventually([&] { return starts().size() >= 2; })) << "no relaunch";
+        const auto seen = starts();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].rfind(started_by_update(), 0), 0u) << seen[0];
+        EXPECT_EQ(seen[1], relaunched);
+    }
+
+    // What a user sees after a successful update: version 2 current, the
+    // launcher starting it with the user's arguments, the session and the
+    // staging directory gone, no failure reported.
+    void expect_updated() {
+        expect_relaunched_new_build();
+        EXPECT_EQ(current_build(world.install), NEW_BUILD);
+        EXPECT_FALSE(present(world.session));
+        EXPECT_FALSE(present(world.staging));
+        EXPECT_TRUE(present(world.archive)) << "the downloaded archive is the application's";
+        EXPECT_EQ(log.failure_log(), std::nullopt);
+
+        RunOptions options;
+        options.environment = environment();
+        options.arguments = native_args({"--from-the-launcher"});
+        options.capture_stdout = false;
+        const RunResult launched = run_program(world.launcher(), options);
+        EXPECT_EQ(launched.exit_status, 0) << launched.start_error;
+        EXPECT_TRUE(eventually([&] { return starts().size() >= 3; }));
+        EXPECT_EQ(starts().back(), "start build=" + std::string(NEW_BUILD) + " args=1 --from-the-launcher");
+    }
+
+    void expect_unchanged_before_ready(const Handshake& handshake, const std::string& error) {
+        EXPECT_EQ(handshake.line, "ERROR:" + error);
+        EXPECT_EQ(log.failure_log(), error);
+        EXPECT_EQ(current_build(world.install), OLD_BUILD);
+        EXPECT_TRUE(present(world.session / "plan.json"));
+        EXPECT_TRUE(present(world.staging / "payload"));
+        EXPECT_EQ(starts().size(), 1u) << "nothing was relaunched";
+    }
+};
+
+TEST_F(UpdateRun, InstallsInTheAgentWhenTheInstallationIsWritable) {
+    const Handshake handshake = update();
+    EXPECT_EQ(handshake.line, "READY");
+    expect_updated();
+    EXPECT_FALSE(present(privileged_session())) << "no worker ran";
+}
+
+TEST_F(UpdateRun, InstallsThroughTheElevatedWorkerWhenTheInstallationIsNotWritable) {
+    Immutable locked(world.install);
+    if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
+    // The worker installs only after the application has exited; by then the
+    // installation is writable again, as it is for an administrator.
+    const Handshake handshake = update({}, [&] { locked.release(); });
+    if (!on_windows()) {
+        // Natively the worker is started through pkexec; without it (as on
+        // this machine) the run ends before READY and nothing is installed.
+        EXPECT_EQ(handshake.line.rfind("ERROR:installation failed: launch elevated Windows installer: ", 0), 0u)
+            << handshake.line;
+        EXPECT_EQ(current_build(world.install), OLD_BUILD);
+        return;
+    }
+    EXPECT_EQ(handshake.line, "READY");
+    expect_updated();
+    EXPECT_FALSE(present(privileged_session())) << "the worker removes its own directory";
+}
+
+TEST_F(UpdateRun, AnUntrustedPlanNeverGetsReady) {
+    world.plan.application_id = "com.example.other";
+    world.write_template();
+    const Handshake handshake = update();
+    expect_unchanged_before_ready(
+        handshake, "installation failed: the install plan does not target a trusted Tessaryndle release");
+}
+
+TEST_F(UpdateRun, ABadSignatureNeverGetsReady) {
+    world.plan.artifact.ed25519_signature = sign_release_bytes("some other archive");
+    world.write_template();
+    const Handshake handshake = update();
+    ASSERT_EQ(handshake.line.rfind("ERROR:the update signature is invalid: ", 0), 0u) << handshake.line;
+    expect_unchanged_before_ready(handshake, handshake.line.substr(6));
+}
+
+TEST_F(UpdateRun, ARelaunchFailureKeepsTheNewBuildAndTheSession) {
+    world.plan.relaunch_path = world.install / "missing.exe";
+    world.write_template();
+    const Handshake handshake = update();
+    EXPECT_EQ(handshake.line, "READY");
+    EXPECT_EQ(current_build(world.install), NEW_BUILD);
+    EXPECT_TRUE(present(world.session / "plan.json"));
+    EXPECT_TRUE(present(world.staging));
+    const auto error = log.failure_log();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("I/O error at " + path_display(world.plan.relaunch_path) + ": ", 0), 0u) << *error;
+    EXPECT_EQ(starts().size(), 1u);
+}
+
+TEST_F(UpdateRun, AWorkerWhoseResultNeverComesEndsTheWaitAtTheLimit) {
+    if (!on_windows()) GTEST_SKIP() << "natively the worker needs pkexec";
+    // A stale temporary result makes the worker's result write fail, so no
+    // result ever appears; the wait is shortened to 3 s by the test hook.
+    fs::create_directories(world.session);
+    write_file(world.session / "install-result.json.part", "stale");
+    Immutable locked(world.install);
+    if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
+    const Handshake handshake = update({{"TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS", "3000"}}, [&] { locked.release(); });
+    EXPECT_EQ(handshake.line, "READY");
+    EXPECT_EQ(log.failure_log(), "installation failed: the privileged installer did not finish within 30 minutes");
+    EXPECT_TRUE(present(world.session / "plan.json"));
+    EXPECT_EQ(starts().size(), 1u) << "nothing is relaunched";
+}
+
+// Execute-plan mode run directly, as the elevated side would be.
+class ExecutePlanMode : public UpdateRun {
+protected:
+    fs::path plan_path = world.session / "plan.json";
+    fs::path result_path = world.session / std::string(INSTALL_RESULT_FILE_NAME);
+
+    RunResult execute(std::uint32_t parent_pid) {
+        world.plan.parent_pid = parent_pid;
+        fs::create_directories(world.session);
+        write_file(plan_path, plan_text(world.plan));
+        RunOptions options;
+        options.environment = environment();
+        options.arguments = {path_from_utf8("--execute-plan").native(), plan_path.native(),
+                             path_from_utf8("--result").native(), result_path.native()};
+        return run_program(world.agent(), options);
+    }
+};
+
+TEST_F(ExecutePlanMode, InstallsOnceTheApplicationHasExited) {
+    // The application runs until the worker has prepared everything.
+    const fs::path release = world.records / "release";
+    std::optional<PipedChild> application;
+    {
+        const ScopedEnvironment records("TESSARYNDLE_STANDIN_RECORD", world.records.string());
+        const ScopedEnvironment hold("TESSARYNDLE_STANDIN_HOLD", release.string());
+        application.emplace(world.application(), std::vector<NativeString>{path_from_utf8("--wait").native()});
+    }
+
+    RunResult result;
+    std::thread worker([&] { result = execute(application->pid()); });
+    EXPECT_TRUE(eventually([&] { return present(privileged_session() / "Extracted" / "payload" / "build.txt"); }));
+    std::this_thread::sleep_for(2s);
+    write_file(release, "");
+    worker.join();
+
+    EXPECT_EQ(result.exit_status, 0) << result.stdout_bytes;
+    EXPECT_EQ(result.stdout_bytes, "");
+    EXPECT_EQ(read_file(result_path), R"({"ok":true})");
+    EXPECT_FALSE(present(world.session / "install-result.json.part"));
+    EXPECT_EQ(current_build(world.install), NEW_BUILD);
+    EXPECT_FALSE(present(privileged_session()));
+}
+
+TEST_F(ExecutePlanMode, RefusesAnUnsafeEntryOfItsOwnCopy) {
+    TempDir other;
+    UpdateWorld unsafe = make_update_world(other.path(), {.unsafe_entry = true});
+    world.plan.archive_path = unsafe.archive;
+    world.plan.artifact = unsafe.plan.artifact;
+    const auto before = listing(program_data());
+
+    // The archive passes the unprivileged checks (its signature is good and
+    // the application's own extraction is clean); the worker's extraction of
+    // its copy must refuse it before anything is written outside.
+    const RunResult result = execute(current_process_id());
+    EXPECT_EQ(result.exit_status, 1);
+    const std::string error = "the update artifact is invalid: archive contains unsafe path ../escaped.txt";
+    EXPECT_EQ(read_file(result_path), R"({"error":")" + error + R"(","ok":false})");
+    EXPECT_EQ(result.stdout_bytes, "ERROR:" + error + "\n");
+    EXPECT_EQ(current_build(world.install), OLD_BUILD);
+    EXPECT_FALSE(present(program_data() / std::string(TRUSTED_APPLICATION_ID) / "Updater" / "escaped.txt"));
+    EXPECT_FALSE(present(privileged_session().parent_path() / "escaped.txt"));
+}
+
+TEST_F(ExecutePlanMode, WritesNoResultThroughALinkedSessionDirectory) {
+    if (on_windows()) GTEST_SKIP() << "Wine cannot make junctions; the link cases run natively";
+    // The plan's directory is a link to a directory the user must not be able
+    // to write into through the worker.
+    fs::create_directories(world.session);
+    write_file(world.session / "plan.json", plan_text(world.plan));
+    const fs::path linked = dir / "linked-session";
+    fs::create_directory_symlink(world.session, linked);
+    RunOptions options;
+    options.environment = environment();
+    options.arguments = {path_from_utf8("--execute-plan").native(), (linked / "plan.json").native(),
+                         path_from_utf8("--result").native(), (linked / "install-result.json").native()};
+    const auto before = listing(world.session);
+    const RunResult result = run_program(world.agent(), options);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.stdout_bytes,
+              "ERROR:installation failed: the install result path is outside the updater session\n");
+    EXPECT_EQ(listing(world.session), before);
+    EXPECT_FALSE(present(privileged_session()));
+}
+
+}  // namespace
+}  // namespace tessaryndle::test

@@ -1,0 +1,45 @@
+#pragma once
+// A child process whose standard output is a pipe to us, read line by line,
+// that we do not wait for: the way the application starts the agent.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace tessaryndle::test {
+
+class PipedChild {
+public:
+    // Starts `program` with `arguments`; its standard input and error are the
+    // null device and no other handle of ours is inherited. Throws
+    // std::runtime_error when it cannot be started.
+    PipedChild(const std::filesystem::path& program, const std::vector<NativeString>& arguments);
+    ~PipedChild();
+    PipedChild(const PipedChild&) = delete;
+    PipedChild& operator=(const PipedChild&) = delete;
+
+    [[nodiscard]] std::uint32_t pid() const { return pid_; }
+    // The next line without its "\n"; nullopt at the end of the output.
+    [[nodiscard]] std::optional<std::string> read_line();
+
+private:
+    struct Handles;
+    std::unique_ptr<Handles> handles_;
+    std::uint32_t pid_ = 0;
+    std::string buffer_;
+};
+
+// This process's identifier.
+[[nodiscard]] std::uint32_t current_process_id();
+
+// Returns once the process `pid` has ended (also when it is no child of
+// ours), or after `timeout_ms`; false on time-out. True at once when no such
+// process exists.
+[[nodiscard]] bool wait_for_process_end(std::uint32_t pid, std::uint32_t timeout_ms);
+
+}  // namespace tessaryndle::test
