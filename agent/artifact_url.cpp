@@ -157,11 +157,11 @@ bool port_acceptable(std::string_view port) {
 }  // namespace
 
 std::string_view describe_url_failure(std::string_view raw) {
-    // 1.
+    // Longer than the parser can hold.
     if (raw.size() > std::numeric_limits<std::uint32_t>::max()) {
         return URL_TOO_LONG;
     }
-    // 2.
+    // Trim controls and spaces, drop tabs and newlines, as the parser does.
     const std::string input = preprocess(raw);
     std::size_t colon = 0;
     if (input.empty() || !is_ascii_alpha(input[0])) {
@@ -189,7 +189,7 @@ std::string_view describe_url_failure(std::string_view raw) {
     std::string_view rest = std::string_view(input).substr(colon + 1);
     auto slash = [kind](char c) { return c == '/' || (kind != SchemeKind::Other && c == '\\'); };
 
-    // 3.
+    // Find the authority where the parser finds it.
     if (kind == SchemeKind::Special) {
         while (!rest.empty() && slash(rest.front())) {
             rest.remove_prefix(1);
@@ -232,15 +232,15 @@ std::string_view describe_url_failure(std::string_view raw) {
         ++split;
     }
     const bool port_follows = split < authority.size();
-    // 4.
+    // The host, with the parser's own host rules.
     if (const auto failure = host_failure(authority.substr(0, split), kind, port_follows); !failure.empty()) {
         return failure;
     }
-    // 5.
+    // The port: digits only, at most 65535.
     if (port_follows && !port_acceptable(authority.substr(split + 1))) {
         return URL_INVALID_PORT;
     }
-    // 6.
+    // The parser refused something the checks above accept.
     return URL_INVALID_DOMAIN_CHARACTER;
 }
 

@@ -251,7 +251,7 @@ Result<fs::path> extract_update_archive(const fs::path& archive_path, const fs::
         if (auto copied = copy_entry(*entry, record, *output, target, buffer); !copied) return fail(copied.error());
     }
 
-    // 5.
+    // Every entry is written: now find where the payload lies.
     return find_payload_root(destination);
 }
 

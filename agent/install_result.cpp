@@ -69,14 +69,14 @@ Result<void> wait_for_install_result(const std::filesystem::path& result_path, c
         clock.sleep(INSTALL_RESULT_POLL_INTERVAL);
     }
 
-    // 3.
+    // The file is complete: it appeared under its name by rename.
     auto bytes = platform::read_whole_file(result_path);
     if (!bytes) return fail(UpdateError::io(result_path, bytes.error()));
     if (!is_valid_utf8(*bytes)) {
         return fail(UpdateError::io(result_path, OsError::custom("stream did not contain valid UTF-8")));
     }
 
-    // 4.
+    // One JSON value, nothing but white space after it.
     auto value = json::parse_value(*bytes);
     if (!value) return fail(std::move(value.error()));
 

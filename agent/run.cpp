@@ -103,7 +103,7 @@ Result<void> run_install_plan(const std::filesystem::path& plan_path) {
     //     installed, and the application's files show what happened.
     if (auto relaunched = relaunch_application(plan->relaunch_path); !relaunched) return relaunched;
 
-    // 13.
+    // The update is in place and running: the session's files are no longer needed.
     clean_up_user_session(plan->staging_directory, plan_path);
     return {};
 }

@@ -68,11 +68,10 @@ void write_launch_error_log(const UpdateError& error) {
 
 int run_launcher() {
     if (auto launched = launch(); !launched) {
-        // 12.
+        // The launcher has no window: the log is the only trace a user finds.
         write_launch_error_log(launched.error());
         return 1;
     }
-    // 13.
     return 0;
 }
 
