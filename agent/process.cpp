@@ -7,6 +7,7 @@
 
 #include "agent/process_platform.h"
 #include "platform/process.h"
+#include "platform/random.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -86,7 +87,7 @@ bool needs_elevation(const std::filesystem::path& install_target) {
         std::uint64_t value = 0;
         std::array<std::uint8_t, sizeof value> bytes{};
         if (attempt >= FAST_PROBE_ATTEMPTS && system_source_works) {
-            system_source_works = process_detail::system_random_bytes(bytes);
+            system_source_works = platform::system_random_bytes(bytes).has_value();
         }
         if (attempt >= FAST_PROBE_ATTEMPTS && system_source_works) {
             for (const std::uint8_t byte : bytes) value = (value << 8) | byte;

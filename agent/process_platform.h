@@ -18,8 +18,4 @@ enum class ProbeOutcome {
 // with the temporary-file attribute, and deletes and closes it at once.
 [[nodiscard]] ProbeOutcome create_probe_file(const std::filesystem::path& path);
 
-// Fills `out` from the system's cryptographic random source; false when the
-// source fails.
-[[nodiscard]] bool system_random_bytes(std::span<std::uint8_t> out);
-
 }  // namespace tessaryndle::agent::process_detail

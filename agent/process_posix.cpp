@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/random.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,19 +74,6 @@ ProbeOutcome create_probe_file(const std::filesystem::path& path) {
     ::unlink(path.c_str());
     probe.reset();
     return ProbeOutcome::created;
-}
-
-bool system_random_bytes(std::span<std::uint8_t> out) {
-    std::size_t filled = 0;
-    while (filled < out.size()) {
-        const ssize_t n = ::getrandom(out.data() + filled, out.size() - filled, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        filled += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace process_detail

@@ -1,6 +1,5 @@
 #include <windows.h>
 // after windows.h, which they need
-#include <bcrypt.h>
 #include <shellapi.h>
 
 #include <string>
@@ -29,20 +28,6 @@ std::wstring extended_length(const std::filesystem::path& path) {
     return text;
 }
 
-using ProcessPrngFunction = BOOL(WINAPI*)(PBYTE, SIZE_T);
-
-// ProcessPrng lives in bcryptprimitives.dll, which Wine and older Windows
-// lack; it is looked up once, and BCryptGenRandom stands in where it is
-// missing, so the agent starts everywhere.
-ProcessPrngFunction process_prng() {
-    static const ProcessPrngFunction function = [] {
-        HMODULE module = LoadLibraryExW(L"bcryptprimitives.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (module == nullptr) return ProcessPrngFunction{};
-        return reinterpret_cast<ProcessPrngFunction>(reinterpret_cast<void*>(GetProcAddress(module, "ProcessPrng")));
-    }();
-    return function;
-}
-
 }  // namespace
 
 namespace process_detail {
@@ -57,12 +42,6 @@ ProbeOutcome create_probe_file(const std::filesystem::path& path) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return ProbeOutcome::name_taken;
     return ProbeOutcome::failed;
-}
-
-bool system_random_bytes(std::span<std::uint8_t> out) {
-    if (const ProcessPrngFunction prng = process_prng()) return prng(out.data(), out.size()) != FALSE;
-    return BCRYPT_SUCCESS(
-        BCryptGenRandom(nullptr, out.data(), static_cast<ULONG>(out.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 }  // namespace process_detail

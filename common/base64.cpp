@@ -8,12 +8,13 @@ namespace {
 constexpr std::uint8_t INVALID = 0xff;
 constexpr char PAD = '=';
 
+constexpr std::string_view ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 constexpr std::array<std::uint8_t, 256> make_table() {
     std::array<std::uint8_t, 256> table{};
     table.fill(INVALID);
-    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (std::size_t i = 0; i < alphabet.size(); ++i) {
-        table[static_cast<unsigned char>(alphabet[i])] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < ALPHABET.size(); ++i) {
+        table[static_cast<unsigned char>(ALPHABET[i])] = static_cast<std::uint8_t>(i);
     }
     return table;
 }
@@ -93,6 +94,26 @@ std::expected<std::vector<std::uint8_t>, std::string> base64_decode(std::string_
         out.push_back(static_cast<std::uint8_t>(bits));
     }
     return out;
+}
+
+std::string base64_encode(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t group = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6) text.push_back(ALPHABET[(group >> shift) & 0x3f]);
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        std::uint32_t group = std::uint32_t{bytes[i]} << 16;
+        if (rest == 2) group |= std::uint32_t{bytes[i + 1]} << 8;
+        text.push_back(ALPHABET[(group >> 18) & 0x3f]);
+        text.push_back(ALPHABET[(group >> 12) & 0x3f]);
+        text.push_back(rest == 2 ? ALPHABET[(group >> 6) & 0x3f] : PAD);
+        text.push_back(PAD);
+    }
+    return text;
 }
 
 }  // namespace tessaryndle

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,5 +27,9 @@ namespace tessaryndle {
 //       non-zero bits beyond the decoded bytes.
 // The empty text decodes to no bytes.
 [[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> base64_decode(std::string_view text);
+
+// The one text that base64_decode accepts for `bytes`: standard alphabet,
+// "=" padding, no line breaks.
+[[nodiscard]] std::string base64_encode(std::span<const std::uint8_t> bytes);
 
 }  // namespace tessaryndle

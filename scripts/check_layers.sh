@@ -3,6 +3,11 @@
 #   platform/  the operating-system seam (with OsError and native text)
 #   common/    what both programs share (errors, strict JSON, manifest, path rules)
 #   agent/, launcher/  the two programs, never including each other
+#   client/    the application's side: plans and the handshake with the agent,
+#              on common/ and platform/ only (the application never carries
+#              the agent's trust decisions)
+#   tools/     programs for the people who ship releases (tools/release on the
+#              agent's own checks); nothing includes them
 # Usage: scripts/check_layers.sh   (prints every offending include; exit 1 if any)
 set -uo pipefail
 cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." || exit 1
@@ -22,9 +27,13 @@ check() { # DIRECTORY FORBIDDEN-INCLUDE-PREFIXES...
   fi
 }
 
-check platform common agent launcher client
-check common agent launcher client
-check agent launcher
-check launcher agent
+check platform common agent launcher client tools
+check common agent launcher client tools
+check agent launcher client tools
+check launcher agent client tools
+check client agent launcher tools
+for dir in tools/*/; do
+  check "${dir%/}" launcher client
+done
 [ $status -eq 0 ] && echo "layers: every include points down"
 exit $status

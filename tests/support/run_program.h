@@ -24,6 +24,9 @@ struct RunOptions {
     std::filesystem::path working_directory;
     // Capture standard output (otherwise it goes to the null device).
     bool capture_stdout = true;
+    // When set, standard error goes to this file (created or truncated);
+    // otherwise the child shares the test's.
+    std::filesystem::path stderr_file;
     std::chrono::milliseconds timeout{120000};
 };
 

@@ -53,6 +53,10 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
     } else {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     }
+    if (!options.stderr_file.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.stderr_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     if (!options.working_directory.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
     }

@@ -56,13 +56,23 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
     }
     platform::UniqueHandle read_end(read_raw);
     platform::UniqueHandle write_end(write_raw);
+    platform::UniqueHandle error_file;
+    if (!options.stderr_file.empty()) {
+        error_file = platform::UniqueHandle(CreateFileW(options.stderr_file.c_str(), GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                        &inherit, CREATE_ALWAYS, 0, nullptr));
+        if (!error_file.valid()) {
+            result.start_error = "cannot create the standard error file";
+            return result;
+        }
+    }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = write_end.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = error_file.valid() ? error_file.get() : GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     const std::wstring cwd = options.working_directory.native();
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
@@ -73,6 +83,7 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
     platform::UniqueHandle process(info.hProcess);
     platform::UniqueHandle thread(info.hThread);
     write_end.reset();
+    error_file.reset();
 
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(options.timeout.count());
     if (options.capture_stdout) {

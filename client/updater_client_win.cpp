@@ -1,0 +1,150 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "client/updater_client.h"
+#include "platform/win_handle.h"
+#include "platform/windows_command_line.h"
+
+namespace tessaryndle::client {
+namespace {
+
+constexpr std::string_view OUTPUT_LABEL = "updater agent output";
+
+OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
+
+// An attribute list that lets the child inherit exactly `handles`, deleted
+// on every path out.
+class InheritedHandles {
+public:
+    explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        storage_.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+        initialised_ = true;
+        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                       handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+            return;
+        }
+        list_ = list;
+    }
+    ~InheritedHandles() {
+        if (initialised_)
+            DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()));
+    }
+    InheritedHandles(const InheritedHandles&) = delete;
+    InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+    // Null when the list could not be made; GetLastError() tells why.
+    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+
+private:
+    std::vector<HANDLE> handles_;
+    std::vector<unsigned char> storage_;
+    bool initialised_ = false;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// Whether the application runs inside a job that lets its children leave:
+// a job that kills its processes when it closes would otherwise take the
+// agent along when the application exits after "READY".
+bool may_break_away_from_job() {
+    BOOL in_job = FALSE;
+    if (!IsProcessInJob(GetCurrentProcess(), nullptr, &in_job) || !in_job) return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr)) {
+        return false;
+    }
+    const DWORD flags = limits.BasicLimitInformation.LimitFlags;
+    return (flags & (JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK)) != 0;
+}
+
+}  // namespace
+
+std::uint32_t current_process_id() { return GetCurrentProcessId(); }
+
+Result<UpdateAgent> UpdateAgent::start(const std::filesystem::path& agent_executable,
+                                       const std::filesystem::path& plan_path) {
+    // Both ends are made inheritable only through the handle list below,
+    // which names the write end alone: the read end stays ours.
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_raw = nullptr;
+    HANDLE write_raw = nullptr;
+    if (!CreatePipe(&read_raw, &write_raw, &inheritable, 0)) return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
+    platform::UniqueHandle read_end(read_raw);
+    const platform::UniqueHandle write_end(write_raw);
+    if (!SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) {
+        return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
+    }
+    const platform::UniqueHandle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                                         OPEN_EXISTING, 0, nullptr));
+    if (!null_device.valid()) return fail(UpdateError::io("NUL", last_error()));
+
+    // Only the pipe and the null device are inherited: a handle of the
+    // application's that the agent kept open would outlive the application.
+    const InheritedHandles inherited({write_end.get(), null_device.get()});
+    if (inherited.list() == nullptr) return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = null_device.get();
+    startup.StartupInfo.hStdOutput = write_end.get();
+    startup.StartupInfo.hStdError = null_device.get();
+    startup.lpAttributeList = inherited.list();
+
+    const std::vector<std::wstring> arguments{L"--install-plan", plan_path.native()};
+    std::wstring line = platform::windows_command_line(agent_executable.native(), arguments);
+    DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT;
+    if (may_break_away_from_job()) flags |= CREATE_BREAKAWAY_FROM_JOB;
+    PROCESS_INFORMATION info{};
+    // No environment block and no directory of our own: the agent gets the
+    // application's.
+    if (!CreateProcessW(agent_executable.c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                        &startup.StartupInfo, &info)) {
+        return fail(UpdateError::io(agent_executable, last_error()));
+    }
+    CloseHandle(info.hThread);
+    return UpdateAgent(reinterpret_cast<std::intptr_t>(info.hProcess),
+                       reinterpret_cast<std::intptr_t>(read_end.release()), info.dwProcessId);
+}
+
+Result<std::size_t> UpdateAgent::read_output() {
+    char chunk[512];
+    DWORD n = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(output_), chunk, sizeof chunk, &n, nullptr)) {
+        // Every writer has closed its end: the output has ended.
+        if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
+        return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
+    }
+    buffer_.append(chunk, n);
+    return static_cast<std::size_t>(n);
+}
+
+std::optional<std::uint32_t> UpdateAgent::wait_for_exit(std::chrono::milliseconds timeout) {
+    if (exit_code_ || process_ == -1) return exit_code_;
+    const HANDLE process = reinterpret_cast<HANDLE>(process_);
+    const auto milliseconds = static_cast<DWORD>(std::min<long long>(timeout.count(), INFINITE - 1));
+    if (WaitForSingleObject(process, milliseconds) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process, &code)) return std::nullopt;
+    exit_code_ = code;
+    return exit_code_;
+}
+
+void UpdateAgent::terminate() {
+    if (process_ != -1 && !exit_code_) TerminateProcess(reinterpret_cast<HANDLE>(process_), 1);
+}
+
+void UpdateAgent::close() noexcept {
+    if (output_ != -1) CloseHandle(reinterpret_cast<HANDLE>(output_));
+    if (process_ != -1) CloseHandle(reinterpret_cast<HANDLE>(process_));
+    output_ = -1;
+    process_ = -1;
+}
+
+}  // namespace tessaryndle::client
