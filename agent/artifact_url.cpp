@@ -33,10 +33,8 @@ bool is_forbidden_host_code_point(char c) {
         case '\\':
         case ']':
         case '^':
-        case '|':
-            return true;
-        default:
-            return false;
+        case '|': return true;
+        default: return false;
     }
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "common/constants.h"
-#include "platform/text.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -41,8 +41,8 @@ Result<void> verify_update_payload(const std::filesystem::path& directory) {
     // another one is unsigned.
     for (const auto& file : files) {
         if (!present(file)) {
-            return fail(UpdateError::invalid_artifact(
-                "Windows update is missing its application, launcher, or updater agent"));
+            return fail(
+                UpdateError::invalid_artifact("Windows update is missing its application, launcher, or updater agent"));
         }
     }
     for (const auto& file : files) {

@@ -54,11 +54,11 @@ static_assert(offsetof(TrustData, dwProvFlags) == 72);
 static_assert(offsetof(TrustData, dwUIContext) == 76);
 static_assert(offsetof(TrustData, pSignatureSettings) == 80);
 
-constexpr DWORD UI_NONE = 2;      // WTD_UI_NONE
-constexpr DWORD REVOKE_NONE = 0;  // WTD_REVOKE_NONE
-constexpr DWORD CHOICE_FILE = 1;  // WTD_CHOICE_FILE
-constexpr DWORD STATE_VERIFY = 1; // WTD_STATEACTION_VERIFY
-constexpr DWORD STATE_CLOSE = 2;  // WTD_STATEACTION_CLOSE
+constexpr DWORD UI_NONE = 2;       // WTD_UI_NONE
+constexpr DWORD REVOKE_NONE = 0;   // WTD_REVOKE_NONE
+constexpr DWORD CHOICE_FILE = 1;   // WTD_CHOICE_FILE
+constexpr DWORD STATE_VERIFY = 1;  // WTD_STATEACTION_VERIFY
+constexpr DWORD STATE_CLOSE = 2;   // WTD_STATEACTION_CLOSE
 
 // WINTRUST_ACTION_GENERIC_VERIFY_V2
 GUID generic_verify_v2() { return {0x00aac56b, 0xcd44, 0x11d0, {0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee}}; }

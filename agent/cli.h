@@ -10,8 +10,8 @@
 #include <variant>
 #include <vector>
 
-#include "platform/text.h"
 #include "common/update_error.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 

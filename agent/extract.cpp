@@ -73,10 +73,9 @@ bool reader_agrees(zip_t* archive, zip_uint64_t index, const ZipEntryRecord& ent
     zip_uint32_t attributes = 0;
     zip_stat_t stat;
     return raw != nullptr && expected == raw &&
-           zip_file_get_external_attributes(archive, index, 0, &host, &attributes) == 0 &&
-           host == entry.host_system && attributes == entry.external_attributes &&
-           zip_stat_index(archive, index, ZIP_FL_ENC_RAW, &stat) == 0 && (stat.valid & ZIP_STAT_CRC) &&
-           stat.crc == entry.crc;
+           zip_file_get_external_attributes(archive, index, 0, &host, &attributes) == 0 && host == entry.host_system &&
+           attributes == entry.external_attributes && zip_stat_index(archive, index, ZIP_FL_ENC_RAW, &stat) == 0 &&
+           (stat.valid & ZIP_STAT_CRC) && stat.crc == entry.crc;
 }
 
 struct OpenArchive {
@@ -92,8 +91,8 @@ Result<OpenArchive> open_archive(const platform::InputFile& file, const fs::path
     if (!source) return fail(UpdateError::io(path, source.error()));
     zip_error_t error;
     zip_error_init(&error);
-    OpenArchive opened{std::move(source->stream_buffer),
-                       Archive(zip_open_from_source(source->source, ZIP_RDONLY, &error)), {}};
+    OpenArchive opened{
+        std::move(source->stream_buffer), Archive(zip_open_from_source(source->source, ZIP_RDONLY, &error)), {}};
     if (!opened.archive) {
         const std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);
@@ -146,15 +145,12 @@ Result<OpenEntry> open_entry(zip_t* archive, zip_uint64_t index, const ZipEntryR
 OsError read_error(zip_file_t* entry) {
     zip_error_t* error = zip_file_get_error(entry);
     switch (zip_error_code_zip(error)) {
-        case ZIP_ER_CRC:
-            return OsError::custom("Invalid checksum");
-        case ZIP_ER_COMPRESSED_DATA:
-            return OsError::custom("corrupt deflate stream");
+        case ZIP_ER_CRC: return OsError::custom("Invalid checksum");
+        case ZIP_ER_COMPRESSED_DATA: return OsError::custom("corrupt deflate stream");
         case ZIP_ER_ZLIB:
             if (zip_error_code_system(error) == ZLIB_DATA_ERROR) return OsError::custom("corrupt deflate stream");
             break;
-        default:
-            break;
+        default: break;
     }
     return OsError::custom(zip_file_strerror(entry));
 }

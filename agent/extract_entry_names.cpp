@@ -76,8 +76,8 @@ std::expected<Bytes, std::string> read_bytes(const platform::InputFile& archive,
 // Where the central directory lies according to the end record at
 // `end_offset`; nullopt when the record and its ZIP64 companions do not
 // describe a directory that ends before them.
-std::optional<DirectoryLocation> locate_directory(const platform::InputFile& archive, const Bytes& tail,
-                                                  std::size_t at, std::uint64_t end_offset) {
+std::optional<DirectoryLocation> locate_directory(const platform::InputFile& archive, const Bytes& tail, std::size_t at,
+                                                  std::uint64_t end_offset) {
     DirectoryLocation location{u32(&tail[at + 16]), u32(&tail[at + 12]), u16(&tail[at + 10]), false};
     std::uint64_t limit = end_offset;
     if (at >= ZIP64_LOCATOR_BYTES && u32(&tail[at - ZIP64_LOCATOR_BYTES]) == ZIP64_LOCATOR_SIGNATURE) {

@@ -1,8 +1,8 @@
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "agent/extract_platform.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "common/strict_json_reader.h"
-#include "platform/text.h"
 #include "platform/files.h"
 #include "platform/sleep.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -38,8 +38,7 @@ Result<void> write_install_result(const std::filesystem::path& result_path, cons
     // when complete.
     std::filesystem::path temporary = result_path;
     temporary.replace_extension("json.part");
-    auto replaced = platform::replace_file_contents(result_path, temporary, *text,
-                                                    platform::ExistingTemporary::Refuse,
+    auto replaced = platform::replace_file_contents(result_path, temporary, *text, platform::ExistingTemporary::Refuse,
                                                     platform::RenameKind::Ordinary);
     if (!replaced) {
         const bool at_temporary = replaced.error().stage == platform::ReplaceFailure::Stage::Temporary;

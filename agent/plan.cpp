@@ -7,10 +7,10 @@
 
 #include "agent/artifact_url.h"
 #include "common/constants.h"
-#include "common/path_rules.h"
 #include "common/json_records.h"
-#include "platform/text.h"
+#include "common/path_rules.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 namespace {

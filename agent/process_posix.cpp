@@ -1,9 +1,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>

@@ -38,8 +38,8 @@ std::optional<Sha256Digest> sha256(std::span<const std::uint8_t> bytes) {
     constexpr std::size_t piece = std::size_t{std::numeric_limits<ULONG>::max() / 2} + 1;
     for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
         const std::size_t length = std::min(piece, bytes.size() - offset);
-        if (!succeeded(BCryptHashData(state.hash, const_cast<PUCHAR>(bytes.data() + offset),
-                                      static_cast<ULONG>(length), 0))) {
+        if (!succeeded(
+                BCryptHashData(state.hash, const_cast<PUCHAR>(bytes.data() + offset), static_cast<ULONG>(length), 0))) {
             return std::nullopt;
         }
     }

@@ -9,10 +9,10 @@
 
 #include "agent/authenticode.h"
 #include "agent/ed25519.h"
+#include "agent/sha256.h"
 #include "common/base64.h"
 #include "platform/files.h"
 #include "platform/mapped_file.h"
-#include "agent/sha256.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -100,8 +100,8 @@ Result<void> verify_artifact(const std::filesystem::path& archive_path, const Ve
         }
         const std::string digest = lowercase_hex(*computed);
         if (!equal_ignoring_ascii_case(digest, *artifact.sha256)) {
-            return fail(UpdateError::invalid_artifact("SHA-256 mismatch: expected " + *artifact.sha256 +
-                                                      ", received " + digest));
+            return fail(UpdateError::invalid_artifact("SHA-256 mismatch: expected " + *artifact.sha256 + ", received " +
+                                                      digest));
         }
     }
     if (!verified) return fail(signature_error(verified.error()));

@@ -71,9 +71,7 @@ void make_bulk_payload(const fs::path& directory, const std::string& build, std:
     }
 }
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 double time_activation(const fs::path& install, const fs::path& payload, const std::string& build,
                        bool sync_first = true) {

@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: extract_bench ARCHIVE DESTINATION\n");
         return 2;
     }
-    const auto result = tessaryndle::agent::extract_update_archive(argv[1], argv[2],
-                                                                   std::make_shared<std::atomic<bool>>(false));
+    const auto result =
+        tessaryndle::agent::extract_update_archive(argv[1], argv[2], std::make_shared<std::atomic<bool>>(false));
     // An archive without the application's executable still counts: the
     // whole archive has been extracted by then.
     if (!result && result.error().kind() != tessaryndle::UpdateErrorKind::ApplicationNotFound) {

@@ -6,11 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/path_rules.h"
 #include "common/json_records.h"
-#include "platform/text.h"
+#include "common/path_rules.h"
 #include "platform/files.h"
 #include "platform/os_error.h"
+#include "platform/text.h"
 
 namespace tessaryndle {
 namespace {

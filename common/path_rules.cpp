@@ -90,15 +90,17 @@ bool is_valid_build_identifier(std::string_view build) {
     if (build.empty()) return false;
     bool only_dots = true;
     for (const char c : build) {
-        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                             c == '-' || c == '.' || c == '_';
+        const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                             c == '.' || c == '_';
         if (!allowed) return false;
         if (c != '.') only_dots = false;
     }
     return !only_dots;
 }
 
-bool is_safe_executable_path(const std::filesystem::path& path) { return safe_executable_path(NativeView(path.native())); }
+bool is_safe_executable_path(const std::filesystem::path& path) {
+    return safe_executable_path(NativeView(path.native()));
+}
 
 std::vector<NativeString> manifest_path_components(const NativeString& text) {
     std::vector<NativeString> components;

@@ -38,10 +38,8 @@ template <class Char>
         case '"':
         case '|':
         case '?':
-        case '*':
-            return true;
-        default:
-            return false;
+        case '*': return true;
+        default: return false;
     }
 }
 

@@ -6,11 +6,11 @@
 
 #include "common/constants.h"
 #include "common/current_version.h"
-#include "platform/text.h"
 #include "launcher/launch_manifest.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace tessaryndle::launcher {
 namespace {
@@ -48,8 +48,7 @@ Result<void> launch() {
     // 9-11. Roll back to the previous build. The manifest stays as it is, so
     //       the next start tries the active build first again.
     if (!manifest->previous_executable) {
-        return fail(
-            UpdateError::installation("the active application failed to launch and no rollback is available"));
+        return fail(UpdateError::installation("the active application failed to launch and no rollback is available"));
     }
     if (!check_executable_path(*manifest->previous_executable)) {
         return fail(UpdateError::installation(std::string(UNSAFE_PATH)));

@@ -1,6 +1,6 @@
+#include <unistd.h>
 #include <cerrno>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/console.h"
 #include "platform/descriptor_posix.h"

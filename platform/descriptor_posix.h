@@ -2,8 +2,8 @@
 // The POSIX side's owning file descriptor and its retry of interrupted calls,
 // shared by every *_posix.cpp of the platform layer.
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include <utility>
 

@@ -1,8 +1,8 @@
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <sys/stat.h>
 
 #include "platform/directory_listing_posix.h"
 
@@ -46,7 +46,7 @@ OsResult<std::vector<DirectoryEntry>> read_directory_entries(int fd) {
                     ::closedir(dir);
                     return std::unexpected(error);
                 }
-                kind = S_ISLNK(st.st_mode) ? EntryKind::Link
+                kind = S_ISLNK(st.st_mode)   ? EntryKind::Link
                        : S_ISDIR(st.st_mode) ? EntryKind::Directory
                                              : EntryKind::File;
                 break;

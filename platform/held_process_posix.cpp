@@ -1,5 +1,5 @@
-#include <sys/syscall.h>
 #include <unistd.h>
+#include <sys/syscall.h>
 
 #include <utility>
 

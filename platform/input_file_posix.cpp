@@ -1,7 +1,7 @@
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <sys/stat.h>
 
 #include <utility>
 
@@ -12,8 +12,8 @@ namespace tessaryndle::platform {
 
 OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path) {
     // O_NONBLOCK: a FIFO in the file's place must not stall the open.
-    const int fd = retry_on_eintr(
-        [&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+    const int fd =
+        retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
     if (fd < 0) return std::unexpected(OsError::last());
     InputFile file(fd);
     struct stat st {};

@@ -1,8 +1,8 @@
-#include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/descriptor_posix.h"
 #include "platform/mapped_file.h"

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "platform/text.h"
 #include "platform/os_error.h"
+#include "platform/text.h"
 
 namespace tessaryndle::platform {
 
@@ -9,9 +9,9 @@ std::int64_t last_error_code() { return static_cast<std::int64_t>(GetLastError()
 
 std::string system_message(std::int64_t code) {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring message;
     if (length != 0 && buffer != nullptr) {
         message.assign(buffer, length);
@@ -19,8 +19,8 @@ std::string system_message(std::int64_t code) {
     if (buffer != nullptr) {
         LocalFree(buffer);
     }
-    while (!message.empty() && (message.back() == L' ' || message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L'\t')) {
+    while (!message.empty() &&
+           (message.back() == L' ' || message.back() == L'\n' || message.back() == L'\r' || message.back() == L'\t')) {
         message.pop_back();
     }
     return utf16_lossy(std::wstring_view(message));

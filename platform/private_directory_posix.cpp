@@ -1,7 +1,7 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <sys/stat.h>
 
 #include <utility>
 

@@ -1,9 +1,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <string>

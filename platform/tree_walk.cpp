@@ -8,8 +8,7 @@ std::string WalkError::description() const {
     return "IO error for operation on " + path_display(path) + ": " + error.display();
 }
 
-TreeWalk::TreeWalk(std::filesystem::path root, std::size_t max_depth)
-    : root_(std::move(root)), max_depth_(max_depth) {}
+TreeWalk::TreeWalk(std::filesystem::path root, std::size_t max_depth) : root_(std::move(root)), max_depth_(max_depth) {}
 
 std::optional<std::expected<WalkEntry, WalkError>> TreeWalk::next() {
     if (!started_) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace tessaryndle::platform {
 

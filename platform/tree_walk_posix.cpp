@@ -1,7 +1,7 @@
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <sys/stat.h>
 
 #include "platform/descriptor_posix.h"
 #include "platform/directory_listing_posix.h"

@@ -12,8 +12,8 @@
 
 #include "agent/activation.h"
 #include "agent/plan.h"
-#include "platform/text.h"
 #include "platform/command_line.h"
+#include "platform/text.h"
 
 int main() {
     namespace agent = tessaryndle::agent;

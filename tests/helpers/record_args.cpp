@@ -18,10 +18,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/text.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -15,7 +15,8 @@ TEST(AgentCommandLine, BadCommandLinesReportOnStdoutAndInTheLog) {
     };
     const Case cases[] = {
         {{}, "installation failed: the updater agent requires --install-plan or --execute-plan"},
-        {{"--Install-Plan", "plan.json"}, "installation failed: the updater agent requires --install-plan or --execute-plan"},
+        {{"--Install-Plan", "plan.json"},
+         "installation failed: the updater agent requires --install-plan or --execute-plan"},
         {{"--install-plan"}, "installation failed: the install plan path is missing"},
         {{"--install-plan", "a b", "c"}, "installation failed: the updater agent received unexpected arguments"},
         {{"--execute-plan", "p", "--result"}, "installation failed: the install result path is missing"},

@@ -14,8 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/text.h"
 #include "platform/os_error.h"
+#include "platform/text.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -89,8 +89,7 @@ protected:
                 // briefly refuse to open; try again until the deadline.
                 try {
                     return test::parse_record(test::read_file(path));
-                } catch (const std::exception&) {
-                }
+                } catch (const std::exception&) {}
             }
             std::this_thread::sleep_for(10ms);
         }
@@ -198,8 +197,7 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
         ~Release() {
             try {
                 give();
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
         }
     } release_guard{release};
     test::RunOptions options;

@@ -3,9 +3,9 @@
 // place, as real authorization needs a desktop session).
 
 #include <grp.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 

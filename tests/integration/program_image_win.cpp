@@ -100,7 +100,7 @@ std::optional<std::vector<std::string>> imported_dlls(const std::string& image, 
 
 bool is_windows_dll(const std::string& name) {
     static const std::set<std::string, std::less<>> system_dlls = {
-        "advapi32.dll", "bcrypt.dll",  "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll",
+        "advapi32.dll", "bcrypt.dll",  "comctl32.dll", "comdlg32.dll", "crypt32.dll",  "gdi32.dll",
         "kernel32.dll", "msvcrt.dll",  "ntdll.dll",    "ole32.dll",    "oleaut32.dll", "shell32.dll",
         "shlwapi.dll",  "user32.dll",  "userenv.dll",  "uxtheme.dll",  "version.dll",  "wintrust.dll",
         "ws2_32.dll",   "secur32.dll", "rpcrt4.dll",   "psapi.dll",
@@ -259,9 +259,10 @@ TEST(ProgramImage, CarriesAVersionResourceNamingTheProgram) {
         const std::wstring name(program.begin(), program.end());
         EXPECT_EQ(version_string(*block, L"OriginalFilename"), name);
         EXPECT_EQ(version_string(*block, L"ProductName"), L"Tessaryndle");
-        const std::wstring numeric =
-            std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
-            L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+        const std::wstring numeric = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+                                     std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+                                     std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+                                     std::to_wstring(LOWORD(fixed->dwFileVersionLS));
         EXPECT_EQ(version_string(*block, L"FileVersion"), numeric);
     }
 }

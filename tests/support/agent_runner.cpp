@@ -24,9 +24,7 @@ RunResult AgentRunner::run(const std::vector<NativeString>& arguments, bool capt
     return run_program(bin_dir() / "tessaryndle-updater-agent.exe", options);
 }
 
-RunResult AgentRunner::run_utf8(const std::vector<std::string>& arguments) const {
-    return run(native_args(arguments));
-}
+RunResult AgentRunner::run_utf8(const std::vector<std::string>& arguments) const { return run(native_args(arguments)); }
 
 std::optional<std::string> AgentRunner::failure_log() const {
     std::error_code ec;

@@ -21,12 +21,12 @@ namespace tessaryndle::test {
 
 struct AuthenticodeFixtures {
     std::filesystem::path directory;
-    std::filesystem::path root_ca;      // test-root-ca.pem
-    std::filesystem::path signed_pe;    // signed.exe
-    std::filesystem::path unsigned_pe;  // unsigned.exe
-    std::filesystem::path tampered_pe;  // tampered.exe
-    std::filesystem::path untrusted_pe; // untrusted.exe
-    std::filesystem::path not_pe;       // not-pe.exe
+    std::filesystem::path root_ca;       // test-root-ca.pem
+    std::filesystem::path signed_pe;     // signed.exe
+    std::filesystem::path unsigned_pe;   // unsigned.exe
+    std::filesystem::path tampered_pe;   // tampered.exe
+    std::filesystem::path untrusted_pe;  // untrusted.exe
+    std::filesystem::path not_pe;        // not-pe.exe
 };
 
 // The fixture files; throws std::runtime_error when they cannot be made or

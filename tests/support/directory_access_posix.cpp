@@ -1,5 +1,5 @@
-#include <sys/stat.h>
 #include <unistd.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <unistd.h>
+#include <sys/syscall.h>
 
 #include <cerrno>
 #include <cstring>

@@ -2,8 +2,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
@@ -75,8 +75,8 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
     if (options.capture_stdout) {
         char buffer[4096];
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 result.timed_out = true;
                 break;

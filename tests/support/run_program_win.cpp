@@ -51,8 +51,8 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
         }
         SetHandleInformation(read_raw, HANDLE_FLAG_INHERIT, 0);
     } else {
-        write_raw = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                0, nullptr);
+        write_raw =
+            CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     }
     platform::UniqueHandle read_end(read_raw);
     platform::UniqueHandle write_end(write_raw);
@@ -75,8 +75,8 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
     startup.hStdError = error_file.valid() ? error_file.get() : GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     const std::wstring cwd = options.working_directory.native();
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        block.data(), cwd.empty() ? nullptr : cwd.c_str(), &startup, &info)) {
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &info)) {
         result.start_error = "CreateProcessW failed with " + std::to_string(GetLastError());
         return result;
     }

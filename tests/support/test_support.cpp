@@ -17,8 +17,8 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device device;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::string name = "tessaryndle-test-" + std::to_string(device()) + "-" + std::to_string(stamp) + "-" +
-                             std::to_string(counter++);
+    const std::string name =
+        "tessaryndle-test-" + std::to_string(device()) + "-" + std::to_string(stamp) + "-" + std::to_string(counter++);
     path_ = binary_dir() / "test-tmp" / name;
     std::filesystem::create_directories(path_);
 }

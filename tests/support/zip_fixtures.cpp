@@ -38,8 +38,8 @@ fs::path make_fixtures() {
         options.capture_stdout = false;
         const RunResult result = run_program("/usr/bin/python3", options);
         if (result.exit_status != 0) {
-            throw std::runtime_error("make_zip_fixtures.py failed (exit status " +
-                                     std::to_string(result.exit_status) + ") " + result.start_error);
+            throw std::runtime_error("make_zip_fixtures.py failed (exit status " + std::to_string(result.exit_status) +
+                                     ") " + result.start_error);
         }
         std::error_code ec;
         fs::create_directories(shared.parent_path(), ec);

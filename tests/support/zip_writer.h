@@ -17,9 +17,9 @@ struct ZipEntrySpec {
     std::uint16_t flags = 0;
     std::uint8_t host_system = 3;  // upper byte of "version made by"
     std::uint32_t external_attributes = 0;
-    std::uint16_t method = 0;              // written as given; only 0 makes readable data
-    std::optional<std::uint32_t> crc;      // the stored CRC-32 when it must be wrong
-    std::string extra;                     // extra fields of both headers
+    std::uint16_t method = 0;          // written as given; only 0 makes readable data
+    std::optional<std::uint32_t> crc;  // the stored CRC-32 when it must be wrong
+    std::string extra;                 // extra fields of both headers
 };
 
 [[nodiscard]] std::uint32_t crc32_of(std::string_view bytes);

@@ -61,7 +61,8 @@ protected:
 
     std::vector<std::string> version_names() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(versions_)) names.push_back(path_display(entry.path().filename()));
+        for (const auto& entry : fs::directory_iterator(versions_))
+            names.push_back(path_display(entry.path().filename()));
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -231,8 +232,7 @@ TEST_F(Activation, UnreadableOldManifestGivesNoPreviousExecutable) {
         {"trailing text", R"({"schema":1,"version":"1","executable":"versions/A/tessaryndle-app.exe"} x)", false},
         {"unsafe executable", R"({"schema":1,"version":"1","executable":"..\\tessaryndle-app.exe"})", false},
         {"missing version", R"({"schema":1,"executable":"versions/A/tessaryndle-app.exe"})", false},
-        {"schema 2 is still read", R"({"schema":2,"version":"1","executable":"versions/A/tessaryndle-app.exe"})",
-         true},
+        {"schema 2 is still read", R"({"schema":2,"version":"1","executable":"versions/A/tessaryndle-app.exe"})", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -360,7 +360,9 @@ TEST(PruneVersions, KeepsTheSecondComponentsOnly) {
         std::vector<std::string> remaining;
     };
     const Case cases[] = {
-        {"current and previous", fs::path("versions") / "B" / "app.exe", fs::path("versions") / "A" / "app.exe",
+        {"current and previous",
+         fs::path("versions") / "B" / "app.exe",
+         fs::path("versions") / "A" / "app.exe",
          {"A", "B", "file"}},
         {"first component not compared", fs::path("elsewhere") / "B" / "app.exe", std::nullopt, {"B", "file"}},
         {"backslash separators", fs::path("versions\\A\\app.exe"), std::nullopt, {"A", "file"}},
@@ -378,7 +380,8 @@ TEST(PruneVersions, KeepsTheSecondComponentsOnly) {
         write_file(dir / "file", "plain files stay");
         agent::prune_versions(dir.path(), c.executable, c.previous);
         std::vector<std::string> remaining;
-        for (const auto& entry : fs::directory_iterator(dir.path())) remaining.push_back(path_display(entry.path().filename()));
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            remaining.push_back(path_display(entry.path().filename()));
         std::sort(remaining.begin(), remaining.end());
         EXPECT_EQ(remaining, c.remaining);
     }

@@ -224,8 +224,7 @@ TEST_F(FileSetTest, InstallationRules) {
          INSTALLATION_MISSING},
         {"launcher unsigned", [&](const fs::path& d) { put(d, "Tessaryndle.exe", fixtures().unsigned_pe); },
          untrusted_text(installation_ / "Tessaryndle.exe", "800b0100")},
-        {"agent tampered",
-         [&](const fs::path& d) { put(d, "tessaryndle-updater-agent.exe", fixtures().tampered_pe); },
+        {"agent tampered", [&](const fs::path& d) { put(d, "tessaryndle-updater-agent.exe", fixtures().tampered_pe); },
          untrusted_text(installation_ / "tessaryndle-updater-agent.exe", "80096010")},
         // The manifest is not signature-checked and the application is not
         // looked for.

@@ -30,7 +30,8 @@ TEST(CommandLineTest, RefusalsNameTheFirstFailingCheck) {
         {{"--install-plan", "a", "b"}, unexpected},
         {{"--execute-plan"}, "installation failed: the install plan path is missing"},
         {{"--execute-plan", "p"}, "installation failed: the privileged updater worker requires --result"},
-        {{"--execute-plan", "p", "--Result", "r"}, "installation failed: the privileged updater worker requires --result"},
+        {{"--execute-plan", "p", "--Result", "r"},
+         "installation failed: the privileged updater worker requires --result"},
         {{"--execute-plan", "p", "--result"}, "installation failed: the install result path is missing"},
         {{"--execute-plan", "p", "--result", "r", "x"}, unexpected},
         {{"--show-progress-after"}, bad_delay},
@@ -42,7 +43,8 @@ TEST(CommandLineTest, RefusalsNameTheFirstFailingCheck) {
         {{"--show-progress-after", "x", "--bogus"}, bad_delay},
         {{"--show-progress-after", "5"}, "installation failed: the progress helper requires --app-name"},
         {{"--show-progress-after", "5", "--app-name"}, "installation failed: the application name is missing"},
-        {{"--show-progress-after", "5", "--app-name", "n"}, "installation failed: the progress helper requires --app-path"},
+        {{"--show-progress-after", "5", "--app-name", "n"},
+         "installation failed: the progress helper requires --app-path"},
         {{"--show-progress-after", "5", "--app-name", "n", "--app-path"},
          "installation failed: the application path is missing"},
         {{"--show-progress-after", "5", "--app-name", "n", "--app-path", "p", "q"}, unexpected},
@@ -64,8 +66,8 @@ TEST(CommandLineTest, AcceptedShapesKeepTheirValues) {
     ASSERT_TRUE(execute);
     EXPECT_EQ(std::get<ExecutePlanCommand>(*execute).result_path, std::filesystem::path("r.json"));
 
-    auto progress = parse_command_line(
-        test::native_args({"--show-progress-after", "+0042", "--app-name", "Tessaryndle \xE2\x9C\x93", "--app-path", "C:/x"}));
+    auto progress = parse_command_line(test::native_args(
+        {"--show-progress-after", "+0042", "--app-name", "Tessaryndle \xE2\x9C\x93", "--app-path", "C:/x"}));
     ASSERT_TRUE(progress);
     const auto& p = std::get<ShowProgressCommand>(*progress);
     EXPECT_EQ(p.delay_ms, 42u);

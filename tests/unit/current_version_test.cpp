@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/current_version.h"
-#include "platform/text.h"
 #include "platform/os_error.h"
+#include "platform/text.h"
 #include "tests/support/test_support.h"
 
 #ifdef _WIN32
@@ -51,24 +51,31 @@ CurrentVersion example_manifest() {
 std::string sep() { return test::on_windows() ? "\\\\" : "/"; }
 
 TEST(SerializeCurrentVersionTest, ExampleIsExactText) {
-    const std::string expected = "{\n"
-                                 "  \"schema\": 1,\n"
-                                 "  \"version\": \"2.4.0\",\n"
-                                 "  \"executable\": \"versions" + sep() + "2.4.0" + sep() + "tessaryndle-app.exe\",\n"
-                                 "  \"previous_executable\": \"versions" + sep() + "2.3.1" + sep() +
-                                 "tessaryndle-app.exe\"\n"
-                                 "}";
+    const std::string expected =
+        "{\n"
+        "  \"schema\": 1,\n"
+        "  \"version\": \"2.4.0\",\n"
+        "  \"executable\": \"versions" +
+        sep() + "2.4.0" + sep() +
+        "tessaryndle-app.exe\",\n"
+        "  \"previous_executable\": \"versions" +
+        sep() + "2.3.1" + sep() +
+        "tessaryndle-app.exe\"\n"
+        "}";
     EXPECT_EQ(serialize_current_version(example_manifest()), expected);
 }
 
 TEST(SerializeCurrentVersionTest, AbsentPreviousIsLeftOut) {
     CurrentVersion manifest = example_manifest();
     manifest.previous_executable.reset();
-    const std::string expected = "{\n"
-                                 "  \"schema\": 1,\n"
-                                 "  \"version\": \"2.4.0\",\n"
-                                 "  \"executable\": \"versions" + sep() + "2.4.0" + sep() + "tessaryndle-app.exe\"\n"
-                                 "}";
+    const std::string expected =
+        "{\n"
+        "  \"schema\": 1,\n"
+        "  \"version\": \"2.4.0\",\n"
+        "  \"executable\": \"versions" +
+        sep() + "2.4.0" + sep() +
+        "tessaryndle-app.exe\"\n"
+        "}";
     EXPECT_EQ(serialize_current_version(manifest), expected);
 }
 

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <sodium.h>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <nlohmann/json.hpp>
@@ -209,10 +209,10 @@ TEST(Ed25519CraftedTest, SmallOrderRIsRefused) {
     Point s{};
     crypto_core_ed25519_scalar_mul(s.data(), challenge(IDENTITY, seeded.public_key(), MESSAGE).data(), a.data());
     Point k_times_a{};
-    ASSERT_EQ(crypto_scalarmult_ed25519_noclamp(k_times_a.data(),
-                                                challenge(IDENTITY, seeded.public_key(), MESSAGE).data(),
-                                                seeded.public_key().data()),
-              0);
+    ASSERT_EQ(
+        crypto_scalarmult_ed25519_noclamp(k_times_a.data(), challenge(IDENTITY, seeded.public_key(), MESSAGE).data(),
+                                          seeded.public_key().data()),
+        0);
     ASSERT_TRUE(equation_holds(join(IDENTITY, s), k_times_a));
     EXPECT_EQ(verdict(seeded.public_key(), join(IDENTITY, s), MESSAGE), ED25519_EQUATION_FAILED);
 
@@ -283,8 +283,8 @@ TEST(Ed25519CraftedTest, KeysThatDoNotDecode) {
         EXPECT_EQ(verdict(key, signature, MESSAGE), ED25519_KEY_NOT_A_POINT);
     }
     // The canonical encoding of y = 3 decodes.
-    EXPECT_TRUE(ed25519_public_key_decodes(point_from_hex(
-        "0300000000000000000000000000000000000000000000000000000000000000")));
+    EXPECT_TRUE(
+        ed25519_public_key_decodes(point_from_hex("0300000000000000000000000000000000000000000000000000000000000000")));
 }
 
 TEST(Ed25519CraftedTest, EachCauseText) {

@@ -101,9 +101,9 @@ protected:
 
 TEST_F(ExtractTest, UnsafeNamesStopExtractionAfterTheEntriesBeforeThem) {
     const std::vector<std::string> names = {
-        "../x.exe",          "a/../../x.exe",  "/x.exe",       "\\x.exe",
-        "C:x.exe",           "C:\\x.exe",      "c:/x.exe",     "\\\\server\\share\\x.exe",
-        "\\\\?\\C:\\x.exe",  "\\\\.\\C:\\x.exe", "x\0.exe"s,    "a/.. /x.exe",
+        "../x.exe",         "a/../../x.exe",    "/x.exe",   "\\x.exe",
+        "C:x.exe",          "C:\\x.exe",        "c:/x.exe", "\\\\server\\share\\x.exe",
+        "\\\\?\\C:\\x.exe", "\\\\.\\C:\\x.exe", "x\0.exe"s, "a/.. /x.exe",
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -168,7 +168,7 @@ TEST_F(ExtractTest, PayloadRootIsTheApplicationsDirectoryAtDepthOneToFour) {
         {{"pkg/" + APP + "/", "pkg/" + APP + "/inner.txt"}, std::nullopt},
         {{"pkg/x" + APP, "pkg/" + APP + ".txt", "pkg/tessaryndle-app"}, std::nullopt},
         {{"a/", "a/b/", "c/"}, std::nullopt},  // directories only
-        {{}, std::nullopt},                     // no entries at all
+        {{}, std::nullopt},                    // no entries at all
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names.empty() ? "(empty)" : c.names.back());
@@ -233,12 +233,16 @@ TEST_F(ExtractTest, EntriesThatCannotBeReadAreRefusedWhenOpened) {
 }
 
 TEST_F(ExtractTest, NamesAreUtf8WithTheFlagOtherwiseCodePage437OrTheUnicodePathField) {
-    const std::string stored = "\x81" "ber.txt";  // code page 437 for "über.txt"
+    const std::string stored =
+        "\x81"
+        "ber.txt";  // code page 437 for "über.txt"
     const struct {
         ZipEntrySpec entry;
         std::string name;  // as extracted (UTF-8)
     } cases[] = {
-        {file(stored, "named"), "\xC3\xBC" "ber.txt"},
+        {file(stored, "named"),
+         "\xC3\xBC"
+         "ber.txt"},
         {file("caf\xC3\xA9.txt", "named", 0x0800), "caf\xC3\xA9.txt"},
         // UTF-8 bytes without the flag are code page 437 all the same.
         {file("caf\xC3\xA9.txt", "named"), "caf\xE2\x94\x9C\xE2\x8C\x90.txt"},
@@ -294,7 +298,9 @@ TEST_F(ExtractTest, ArchivesFromOtherToolsAndHostileSamples) {
          "root:payload",
          {{"payload/lib/data.bin", data},
           {"payload/\xE2\x94\x9C\xE2\x8C\x90.txt", "accent"},
-          {"cp437/\xC3\xBC" "ber.txt", "cp437"}}},
+          {"cp437/\xC3\xBC"
+           "ber.txt",
+           "cp437"}}},
         {fixtures / "infozip-zip64.zip", "root:payload", {{"payload/lib/data.bin", data}}},
         {fixtures / "infozip-symlink.zip", invalid_artifact("Windows update archive contains a symbolic link"), {}},
         {fixtures / "infozip-encrypted.zip", invalid_artifact("read ZIP entry: Encryption method not supported"), {}},
@@ -335,7 +341,7 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
     enum class Link { File, Directory, Hard };
     const struct {
         const char* what;
-        fs::path link;    // planted below the destination, or the destination itself
+        fs::path link;  // planted below the destination, or the destination itself
         Link kind;
         fs::path target;  // outside the destination
         std::vector<ZipEntrySpec> entries;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
 #include "launcher/launch_manifest.h"
+#include "platform/text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::launcher {
@@ -41,8 +41,7 @@ TEST(ParseLaunchManifestTest, AcceptedDocuments) {
         {R"({"schema": 1, "executable": "a.exe"})", 1, "a.exe", std::nullopt},
         {R"({"schema": 1, "executable": "a.exe", "previous_executable": null})", 1, "a.exe", std::nullopt},
         // Unknown members of any type are skipped, even one named twice.
-        {R"({"x": {"y": [1, 2.5, null]}, "x": true, "executable": "a.exe", "schema": 1})", 1, "a.exe",
-         std::nullopt},
+        {R"({"x": {"y": [1, 2.5, null]}, "x": true, "executable": "a.exe", "schema": 1})", 1, "a.exe", std::nullopt},
         // The value is checked by the caller, which then refuses it with
         // its own message.
         {R"({"schema": 2, "executable": "../a"})", 2, "../a", std::nullopt},

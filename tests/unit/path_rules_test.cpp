@@ -22,7 +22,8 @@ struct Rule {
     std::function<bool(const std::string&)> accepts;
 };
 
-const Rule STABLE_NAME{"stable Windows name", [](const std::string& s) { return path_rules::is_stable_windows_name(s); }};
+const Rule STABLE_NAME{"stable Windows name",
+                       [](const std::string& s) { return path_rules::is_stable_windows_name(s); }};
 const Rule BUILD{"build identifier", [](const std::string& s) { return path_rules::is_valid_build_identifier(s); }};
 const Rule EXECUTABLE{"executable path",
                       [](const std::string& s) { return path_rules::is_safe_executable_path(path_from_utf8(s)); }};
@@ -91,7 +92,10 @@ TEST(PathRules, WhatEachRuleAcceptsAndRefuses) {
         {&BUILD, " 2.4", false},
         {&BUILD, "2.4/1", false},
         {&BUILD, "2.4\\1", false},
-        {&BUILD, "\xc3\xbc" "1", false},
+        {&BUILD,
+         "\xc3\xbc"
+         "1",
+         false},
         {&BUILD, ".", false},
         {&BUILD, "..", false},
         {&BUILD, "...", false},

@@ -18,9 +18,7 @@ namespace fs = std::filesystem;
 std::string outcome(const Result<void>& result) { return result ? "ok" : result.error().display(); }
 
 std::string invalid_artifact(std::string_view text) { return "the update artifact is invalid: " + std::string(text); }
-std::string invalid_signature(std::string_view text) {
-    return "the update signature is invalid: " + std::string(text);
-}
+std::string invalid_signature(std::string_view text) { return "the update signature is invalid: " + std::string(text); }
 
 // An archive on disk with an artifact record and key that match it.
 class VerifyArtifactTest : public ::testing::Test {
@@ -150,8 +148,8 @@ TEST_F(VerifyArtifactTest, KeyAndSignatureRefusalsInOrder) {
          invalid_signature("decode signature: Invalid padding")},
         {"signature with trailing newline", key_text_, signature + "\n",
          invalid_signature("decode signature: Invalid symbol 10, offset 88.")},
-        {"signature with non-zero trailing bits", key_text_, signature.substr(0, 85) + "B==",
-         invalid_signature("decode signature: Invalid last symbol 66, offset 85.")},
+        {"signature with non-zero trailing bits", key_text_,
+         signature.substr(0, 85) + "B==", invalid_signature("decode signature: Invalid last symbol 66, offset 85.")},
         {"32-byte signature", key_text_, test::base64_encode(std::string(32, 's')),
          invalid_signature("signature error")},
         {"65-byte signature", key_text_, test::base64_encode(std::string(65, 's')),

@@ -60,9 +60,8 @@ TEST_F(VerifyInstallPlanTest, TheFirstFailingStepDecides) {
     EXPECT_EQ(outcome(verify_install_plan(plan_)), payload_missing);
 
     plan_.artifact.content_length += 1;
-    EXPECT_EQ(outcome(verify_install_plan(plan_)),
-              "the update artifact is invalid: archive is not a regular " +
-                  std::to_string(plan_.artifact.content_length) + " byte file");
+    EXPECT_EQ(outcome(verify_install_plan(plan_)), "the update artifact is invalid: archive is not a regular " +
+                                                       std::to_string(plan_.artifact.content_length) + " byte file");
 
     plan_.artifact.url = "updates.example.com/update.zip";
     EXPECT_TRUE(outcome(verify_install_plan(plan_))
