@@ -265,7 +265,14 @@ Result<void> activate_update(const InstallPlan& plan) {
         if (auto cleared = clear_leftover(placed); !cleared) return cleared;
     }
     if (!platform::rename_replace(plan.install_source, placed)) {
-        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) return copied;
+        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) {
+            // A partial copy is nobody's build: `placed` was free before the
+            // copy began (a new name, or "~new" cleared above). Left there it
+            // would hold the space a full disk lacks, and the next attempt
+            // would have to put a second copy beside it.
+            (void)platform::remove_tree(placed);
+            return copied;
+        }
     }
     test_hooks::stop_at("after-payload-moved");
 

@@ -20,7 +20,9 @@ namespace tessaryndle::agent {
 
 // Installs the payload in `plan.install_source` into `plan.install_target`
 // as build `plan.build`. The steps run in a fixed order and the first
-// failure ends the operation; nothing done before is undone. Until the
+// failure ends the operation; nothing done before is undone, except that a
+// payload copied only in part (the copy fallback failing, a full disk) is
+// removed again. Until the
 // manifest is replaced (the last step but one) the old build stays active,
 // so a crash at any point leaves an installation the launcher can start.
 // Reinstalling a build whose directory exists (the active one, say) puts

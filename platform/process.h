@@ -15,6 +15,14 @@ namespace tessaryndle::platform {
 // fits; elsewhere the target of /proc/self/exe.
 [[nodiscard]] OsResult<std::filesystem::path> own_executable_path();
 
+// Ends this process at once with exit status `status`, the way a crash or a
+// power cut would end it: no destructors, no exit handlers, no buffered
+// output flushed, no library clean-up. On Windows TerminateProcess on the
+// process itself (ExitProcess would still run the libraries' detach code);
+// elsewhere _exit, after which the kernel does exactly what it does for
+// SIGKILL, while the status stays visible to whoever waits.
+[[noreturn]] void end_own_process_now(std::uint32_t status);
+
 // Starts one process running `program` with `arguments` (the program itself
 // not included) and returns as soon as it runs; it never waits for it and
 // never reads its exit status. The child inherits the environment, the

@@ -92,6 +92,13 @@ void ChildProcess::close() {
     UniqueHandle thread(as_handle(std::exchange(thread_, -1)));
 }
 
+void end_own_process_now(std::uint32_t status) {
+    TerminateProcess(GetCurrentProcess(), status);
+    // TerminateProcess on the calling process does not return; should it
+    // ever fail, ending is still better than going on.
+    ExitProcess(status);
+}
+
 OsResult<void> ChildProcess::terminate() {
     // -1 marks a moved-from object; as a handle it would name this process.
     if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));

@@ -1,0 +1,78 @@
+// A file of the installation held open by another process without any
+// sharing while the update is activated (a virus scanner, a backup, a
+// second copy of the launcher being inspected): activation cannot replace
+// it, and must say which file stopped it, keep the old build active, and
+// succeed on the next attempt once the file is free. Windows only: natively
+// nothing holds a file that way.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+#include <string>
+
+#include "common/constants.h"
+#include "tests/support/fault_injection.h"
+#include "tests/support/piped_child.h"
+#include "tests/support/test_support.h"
+
+namespace tessaryndle::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct HeldFile {
+    const char* name;
+    std::string_view file;  // in the installation directory
+};
+
+constexpr HeldFile HELD_FILES[] = {
+    {"Launcher", LAUNCHER_EXECUTABLE},
+    {"Agent", UPDATER_AGENT_EXECUTABLE},
+    {"Manifest", CURRENT_VERSION_MANIFEST},
+};
+
+class HeldDuringActivation : public ::testing::TestWithParam<HeldFile> {
+protected:
+    TempDir dir_;
+};
+
+TEST_P(HeldDuringActivation, TheErrorNamesTheFileAndTheOldBuildStaysActive) {
+    FaultWorld faults(dir_.path());
+    const UpdateWorld& world = faults.world;
+    const fs::path held = world.install / std::string(GetParam().file);
+    // The agent runs from the signed copy the installation was made from, so
+    // that holding the installed agent does not stop it from starting.
+    faults.agent_program = signed_programs_dir() / std::string(UPDATER_AGENT_EXECUTABLE);
+
+    // Held from the moment the agent says READY: verified, about to install.
+    const fs::path release = dir_ / "release";
+    std::optional<PipedChild> holder;
+    const std::string answer = faults.run_while_application_waits([&] {
+        holder.emplace(bin_dir() / "hold_file_win.exe", std::vector<NativeString>{held.native(), release.native()});
+        EXPECT_EQ(holder->read_line(), "held");
+    });
+    ASSERT_EQ(answer, "READY");
+    ASSERT_TRUE(holder.has_value());
+    publish_file(release, "");
+    EXPECT_TRUE(wait_for_process_end(holder->pid(), 60000));
+
+    const std::string error = faults.log.failure_log().value_or("");
+    EXPECT_NE(error.find(path_display(held)), std::string::npos) << error;
+    EXPECT_EQ(current_build(world.install), OLD_BUILD);
+    EXPECT_EQ(faults.launched_build(), OLD_BUILD);
+
+    // Once the file is free the next attempt installs the update.
+    faults.prepare_next_attempt();
+    const RunResult again = faults.run(InstallMode::InProcess);
+    EXPECT_EQ(again.exit_status, 0) << again.stdout_bytes << faults.log.failure_log().value_or("");
+    EXPECT_EQ(current_build(world.install), NEW_BUILD);
+    EXPECT_EQ(faults.launched_build(), NEW_BUILD);
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, HeldDuringActivation, ::testing::ValuesIn(HELD_FILES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tessaryndle::test
