@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "common/constants.h"
@@ -92,6 +93,8 @@ struct DiskFullCase {
     const char* name;
     FullAt at;
 };
+
+void PrintTo(const DiskFullCase& full, std::ostream* out) { *out << full.name; }
 
 constexpr DiskFullCase DISK_FULL_CASES[] = {
     {"WorkerArchiveCopy", FullAt::ArchiveCopy},

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <vector>
 #include <string>
 
@@ -32,6 +33,8 @@ constexpr HeldFile HELD_FILES[] = {
     {"Agent", UPDATER_AGENT_EXECUTABLE},
     {"Manifest", CURRENT_VERSION_MANIFEST},
 };
+
+void PrintTo(const HeldFile& held, std::ostream* out) { *out << held.file; }
 
 class HeldDuringActivation : public ::testing::TestWithParam<HeldFile> {
 protected:

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "agent/test_hooks.h"
@@ -26,6 +27,10 @@ struct KillPoint {
     const char* point;
     bool new_build_active;  // after the stop
 };
+
+void PrintTo(const KillPoint& kill, std::ostream* out) {
+    *out << (kill.mode == InstallMode::InProcess ? "in-process " : "worker ") << kill.point;
+}
 
 std::string case_name(const ::testing::TestParamInfo<KillPoint>& info) {
     std::string name = info.param.mode == InstallMode::InProcess ? "InProcess_" : "Worker_";
