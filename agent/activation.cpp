@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/pinned_directory.h"
+#include "platform/private_directory.h"
 #include "platform/remove_tree.h"
 #include "platform/text.h"
 #include "platform/tree_walk.h"
@@ -273,6 +274,11 @@ Result<void> activate_update(const InstallPlan& plan) {
             (void)platform::remove_tree(placed);
             return copied;
         }
+    }
+    // A build the elevated worker extracted still has the rights of its
+    // private session directory, which only administrators may read.
+    if (auto access = platform::inherit_access_from_parent(placed); !access) {
+        return fail(UpdateError::io(placed, access.error()));
     }
     test_hooks::stop_at("after-payload-moved");
 

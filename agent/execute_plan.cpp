@@ -83,7 +83,6 @@ Result<InstallPlan> prepare_in_session(const InstallPlan& plan, const VerifiedAr
     return privileged;
 }
 
-
 }  // namespace
 
 Result<void> check_install_result_path(const std::filesystem::path& plan_path,

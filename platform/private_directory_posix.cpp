@@ -120,4 +120,6 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
     return {};
 }
 
+OsResult<void> inherit_access_from_parent(const std::filesystem::path&) { return {}; }
+
 }  // namespace tessaryndle::platform

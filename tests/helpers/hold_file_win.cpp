@@ -20,8 +20,8 @@ int main() {
         std::fputs("usage: hold_file_win <file> <release-file>\n", stderr);
         return 2;
     }
-    HANDLE file = CreateFileW(arguments[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file =
+        CreateFileW(arguments[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         std::printf("ERROR:%lu\n", GetLastError());
         return 1;

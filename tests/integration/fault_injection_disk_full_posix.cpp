@@ -9,8 +9,8 @@
 // directory may change (the partial copy is removed, not left to fill the
 // disk), and the next attempt, with space, must install the update.
 
-#include <gtest/gtest.h>
 #include <sched.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 
 #include <cerrno>

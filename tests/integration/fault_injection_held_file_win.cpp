@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <optional>
 #include <ostream>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "common/constants.h"
 #include "tests/support/fault_injection.h"

@@ -78,8 +78,7 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
     const UpdateWorld& world = faults.world;
     const std::string expected(kill.new_build_active ? NEW_BUILD : OLD_BUILD);
 
-    const RunResult stopped =
-        faults.run(kill.mode, {{std::string(agent::test_hooks::STOP_AT_VARIABLE), kill.point}});
+    const RunResult stopped = faults.run(kill.mode, {{std::string(agent::test_hooks::STOP_AT_VARIABLE), kill.point}});
     ASSERT_EQ(stopped.exit_status, agent::test_hooks::STOPPED_EXIT_STATUS)
         << "never reached the point: " << stopped.stdout_bytes << stopped.start_error;
     EXPECT_EQ(faults.log.failure_log(), std::nullopt) << "a killed agent reports nothing";

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "common/constants.h"
 #include "platform/process.h"
