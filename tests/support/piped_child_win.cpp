@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "platform/win_handle.h"
@@ -61,21 +60,11 @@ PipedChild::PipedChild(const std::filesystem::path& program, const std::vector<N
 
 PipedChild::~PipedChild() = default;
 
-std::optional<std::string> PipedChild::read_line() {
-    for (;;) {
-        if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {
-            std::string line = buffer_.substr(0, newline);
-            buffer_.erase(0, newline + 1);
-            return line;
-        }
-        char chunk[512];
-        DWORD n = 0;
-        if (!ReadFile(handles_->read.get(), chunk, sizeof chunk, &n, nullptr) || n == 0) {
-            if (buffer_.empty()) return std::nullopt;
-            return std::exchange(buffer_, std::string());
-        }
-        buffer_.append(chunk, n);
-    }
+std::size_t PipedChild::read_some(std::span<char> into) {
+    DWORD n = 0;
+    // A broken pipe means that every writer has closed its end.
+    if (!ReadFile(handles_->read.get(), into.data(), static_cast<DWORD>(into.size()), &n, nullptr)) return 0;
+    return n;
 }
 
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }
