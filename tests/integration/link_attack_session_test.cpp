@@ -103,6 +103,12 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
             EXPECT_EQ(s.agent.failure_log(), usage);
         };
     };
+    // A link on the way to the log: it stays, and no log is written.
+    const auto no_log = [](Scene& s) {
+        EXPECT_TRUE(fs::is_symlink(s.agent.failure_log_path().parent_path()) ||
+                    fs::is_symlink(s.agent.failure_log_path().parent_path().parent_path()));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(s.outside / std::string(FAILURE_LOG_NAME))));
+    };
     struct Case {
         std::string name;
         std::function<void(Scene&)> plant;
@@ -144,6 +150,12 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
              fs::create_symlink(s.outside / "keep.txt", s.agent.failure_log_path().string() + ".new");
          },
          no_arguments, "ERROR:" + usage + "\n", log_replaced("last-error.log.new")},
+        {"the failure log's folder is a link",
+         [](Scene& s) { link_directory(s.outside.path(), s.agent.failure_log_path().parent_path()); }, no_arguments,
+         "ERROR:" + usage + "\n", no_log},
+        {"the application's folder above the failure log is a link",
+         [](Scene& s) { link_directory(s.outside.path(), s.agent.failure_log_path().parent_path().parent_path()); },
+         no_arguments, "ERROR:" + usage + "\n", no_log},
         {"the plan is a link to a plan", [](Scene& s) { fs::create_symlink(s.outside / "plan.json", s.plan_path); },
          install_plan, not_regular},
         {"the plan is a FIFO",
