@@ -6,16 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <map>
-#include <thread>
 
 #include "agent/plan.h"
 #include "agent/privileged_session.h"
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
+#include "tests/support/link_swap.h"
 #include "tests/support/plan_fixture.h"
 
 namespace tessaryndle::test {
@@ -187,24 +186,8 @@ TEST(LinkAttack, APlanSwappedForALinkIsNeverReadThroughIt) {
     write_file(plain, "not a plan");
     const fs::path target = write_plan(dir / "other", plan_text(valid_plan(dir.path())));
     const fs::path plan = dir / "plan.json";
-    fs::create_hard_link(plain, plan);
-
-    std::atomic<bool> stop{false};
-    std::thread swapper([&] {
-        while (!stop) {
-            fs::create_symlink(target, dir / "link.tmp");
-            fs::rename(dir / "link.tmp", plan);
-            fs::create_hard_link(plain, dir / "plain.tmp");
-            fs::rename(dir / "plain.tmp", plan);
-        }
-    });
-    int through_link = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    for (int i = 0; i < 50000 && std::chrono::steady_clock::now() < deadline; ++i) {
-        if (agent::load_install_plan(plan)) ++through_link;
-    }
-    stop = true;
-    swapper.join();
+    const int through_link =
+        test::successes_while_swapping(plan, plain, target, [&] { return agent::load_install_plan(plan).has_value(); });
     EXPECT_EQ(through_link, 0);
 }
 

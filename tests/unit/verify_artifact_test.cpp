@@ -7,6 +7,7 @@
 
 #include "agent/verify.h"
 #include "platform/text.h"
+#include "tests/support/link_swap.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/test_support.h"
 
@@ -83,6 +84,21 @@ TEST_F(VerifyArtifactTest, ALinkToAPerfectArchiveIsNotARegularFile) {
     fs::rename(archive_, target);
     fs::create_symlink(target, archive_);
     EXPECT_EQ(verify(), invalid_artifact("archive is not a regular 5000 byte file"));
+}
+
+// The archive's name keeps changing between a plain file of the announced
+// size that is not the archive and a link to the real archive. The plain
+// file never verifies, so a verification that succeeds has looked at the
+// entry and then read through the link.
+TEST_F(VerifyArtifactTest, AnArchiveSwappedForALinkIsNeverVerifiedThroughIt) {
+    if (test::on_windows()) GTEST_SKIP() << "links are tested natively; Wine's reparse points are unreliable";
+    const fs::path real = dir_ / "real.zip";
+    const fs::path plain = dir_ / "plain.zip";
+    fs::rename(archive_, real);
+    test::write_file(plain, std::string(bytes_.size(), 'x'));
+    const int through_link = test::successes_while_swapping(
+        archive_, plain, real, [&] { return verify_artifact(archive_, artifact_, key_text_).has_value(); });
+    EXPECT_EQ(through_link, 0);
 }
 
 TEST_F(VerifyArtifactTest, AMissingArchiveIsAnIoErrorAtItsPath) {
