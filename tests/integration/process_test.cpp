@@ -15,6 +15,7 @@
 #include "tests/support/environment.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recorded_start.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {
@@ -151,12 +152,8 @@ TEST(RelaunchApplication, StartsTheProgramWithoutArgumentsInOurDirectory) {
 
 TEST(RelaunchApplication, AProgramThatCannotStartIsAnIoErrorAtItsPath) {
     test::TempDir temp;
-    const fs::path missing = temp / "tessaryndle-app.exe";
-    const auto started = agent::relaunch_application(missing);
-    ASSERT_FALSE(started);
-    EXPECT_EQ(started.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(started.error().path(), nullptr);
-    EXPECT_EQ(*started.error().path(), missing);
+    EXPECT_EQ(test::io_error_at(agent::relaunch_application(temp / "tessaryndle-app.exe")),
+              test::io_at(temp / "tessaryndle-app.exe"));
 }
 
 // The helper's command line as it arrives, for the awkward values: a name
