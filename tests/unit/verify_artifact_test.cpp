@@ -6,8 +6,11 @@
 #include <string>
 
 #include "agent/verify.h"
+#include "platform/input_file.h"
 #include "platform/text.h"
+#include "tests/support/link_swap.h"
 #include "tests/support/release_signing.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::agent {
@@ -15,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string outcome(const Result<void>& result) { return result ? "ok" : result.error().display(); }
+using test::outcome;
 
 std::string invalid_artifact(std::string_view text) { return "the update artifact is invalid: " + std::string(text); }
 std::string invalid_signature(std::string_view text) { return "the update signature is invalid: " + std::string(text); }
@@ -85,14 +88,51 @@ TEST_F(VerifyArtifactTest, ALinkToAPerfectArchiveIsNotARegularFile) {
     EXPECT_EQ(verify(), invalid_artifact("archive is not a regular 5000 byte file"));
 }
 
+// The archive's name keeps changing between a plain file of the announced
+// size that is not the archive and a link to the real archive. The plain
+// file never verifies, so a verification that succeeds has looked at the
+// entry and then read through the link.
+TEST_F(VerifyArtifactTest, AnArchiveSwappedForALinkIsNeverVerifiedThroughIt) {
+    if (test::on_windows()) GTEST_SKIP() << "links are tested natively; Wine's reparse points are unreliable";
+    const fs::path real = dir_ / "real.zip";
+    const fs::path plain = dir_ / "plain.zip";
+    fs::rename(archive_, real);
+    test::write_file(plain, std::string(bytes_.size(), 'x'));
+    const int through_link = test::successes_while_swapping(
+        archive_, plain, real, [&] { return verify_artifact(archive_, artifact_, key_text_).has_value(); });
+    EXPECT_EQ(through_link, 0);
+}
+
+// What the caller opened is what is verified, whatever the name names once
+// it is open.
+TEST_F(VerifyArtifactTest, AnOpenArchiveIsVerifiedAsOpened) {
+    if (test::on_windows()) GTEST_SKIP() << "links are tested natively; Wine's reparse points are unreliable";
+    const fs::path other = dir_ / "other.zip";
+    test::write_file(other, std::string(bytes_.size(), 'x'));
+    {
+        const auto opened = platform::InputFile::open_no_follow(archive_);
+        ASSERT_TRUE(opened);
+        fs::rename(archive_, dir_ / "real.zip");
+        fs::create_symlink(other, archive_);
+        EXPECT_EQ(outcome(verify_artifact(*opened, archive_, artifact_, key_text_)), "ok");
+    }
+    fs::remove(archive_);
+    fs::rename(other, archive_);
+    const auto opened = platform::InputFile::open_no_follow(archive_);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(outcome(verify_artifact(*opened, archive_, artifact_, key_text_)),
+              invalid_artifact("SHA-256 mismatch: expected " + *artifact_.sha256 + ", received " +
+                               test::sha256_hex(std::string(bytes_.size(), 'x'))));
+    artifact_.content_length += 1;
+    EXPECT_EQ(outcome(verify_artifact(*opened, archive_, artifact_, key_text_)),
+              invalid_artifact("archive is not a regular 5001 byte file"));
+}
+
 TEST_F(VerifyArtifactTest, AMissingArchiveIsAnIoErrorAtItsPath) {
     fs::remove(archive_);
     const auto result = verify_artifact(archive_, artifact_, key_text_);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(result.error().path(), nullptr);
-    EXPECT_EQ(*result.error().path(), archive_);
-    EXPECT_TRUE(result.error().display().starts_with("I/O error at " + path_display(archive_) + ": "));
+    EXPECT_EQ(test::io_error_at(result), test::io_at(archive_));
+    EXPECT_TRUE(outcome(result).starts_with("I/O error at " + path_display(archive_) + ": "));
 }
 
 TEST_F(VerifyArtifactTest, AnEmptyArchiveCannotBeMappedAndIsAnIoError) {
@@ -100,11 +140,7 @@ TEST_F(VerifyArtifactTest, AnEmptyArchiveCannotBeMappedAndIsAnIoError) {
     artifact_.content_length = 0;
     artifact_.ed25519_signature = key_.sign_base64("");
     artifact_.sha256 = test::sha256_hex("");
-    const auto result = verify_artifact(archive_, artifact_, key_text_);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(result.error().path(), nullptr);
-    EXPECT_EQ(*result.error().path(), archive_);
+    EXPECT_EQ(test::io_error_at(verify_artifact(archive_, artifact_, key_text_)), test::io_at(archive_));
 }
 
 TEST_F(VerifyArtifactTest, DigestMismatchQuotesThePlansTextAsWritten) {
