@@ -1,8 +1,9 @@
 // A file of the installation held open by another process without any
 // sharing while the update is activated (a virus scanner, a backup, a
 // second copy of the launcher being inspected): activation cannot replace
-// it, and must say which file stopped it, keep the old build active, and
-// succeed on the next attempt once the file is free. Windows only: natively
+// it, and must say which file (or, for the manifest, which step) stopped it,
+// keep the old build active, and succeed on the next attempt once the file
+// is free. Windows only: natively
 // nothing holds a file that way.
 
 #include <gtest/gtest.h>
