@@ -55,7 +55,8 @@ Result<void> compute_outcome(const std::filesystem::path& plan_path) {
     return outcome;
 }
 
-// Steps 4 to 7 of prepare_privileged_install, inside the session directory.
+// What prepare_privileged_install does inside its session directory: copy
+// the archive, verify and extract that copy, and check the payload it holds.
 Result<InstallPlan> prepare_in_session(const InstallPlan& plan, const VerifiedArtifact& artifact,
                                        const std::filesystem::path& session, const std::filesystem::path& extracted) {
     // 4. From here on only the worker's own copy is used; the user's archive
