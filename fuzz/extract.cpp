@@ -154,13 +154,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Around the destination: only what this target made, unchanged.
     FUZZ_CHECK((names_in(s.root) == std::vector<std::string>{"archive.zip", "outside", "run"}));
     FUZZ_CHECK((names_in(s.run) == std::vector<std::string>{"destination"}));
-    FUZZ_CHECK((names_in(s.outside) == std::vector<std::string>{std::string(APPLICATION), "file"}));
+    FUZZ_CHECK((names_in(s.outside) == std::vector<std::string>{"file", std::string(APPLICATION)}));
     FUZZ_CHECK(read_file(s.outside / APPLICATION) == SENTINEL && read_file(s.outside / "file") == SENTINEL);
 
     const bool application = check_tree(s.destination, "", 0, links);
     if (root) {
         const auto relative = path_rules::relative_to_prefix(*root, s.destination);
-        FUZZ_CHECK(relative.has_value() && !relative->empty());
+        FUZZ_CHECK(relative.has_value());
         fs::path walked = s.destination;
         for (const fs::path& part : *relative) {
             walked /= part;

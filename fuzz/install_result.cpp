@@ -62,15 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    // The input as the worker's error text: written, then read back as
-    // the same text (not UTF-8: with U+FFFD in place of the faults).
+    // The input as the worker's error text: it travels as the displayed
+    // error and comes back as the text of an Installation error (when the
+    // input is not UTF-8, with U+FFFD in place of the faults).
+    // The write flushes to disk, so only one input in 64 takes this way.
+    static std::uint64_t inputs = 0;
+    if (inputs++ % 64 != 0) return 0;
     std::error_code ignored;
     fs::remove(result_path, ignored);
     const Result<void> failed = fail(UpdateError::installation(std::string(text)));
     FUZZ_CHECK(agent::write_install_result(result_path, failed).has_value());
     const auto back = agent::wait_for_install_result(result_path);
     FUZZ_CHECK(!back.has_value() && back.error().kind() == UpdateErrorKind::Installation);
-    if (is_valid_utf8(text)) FUZZ_CHECK(back.error().display() == failed.error().display());
+    FUZZ_CHECK(back.error().payload_text() == utf8_lossy(failed.error().display()));
     fs::remove(result_path, ignored);
     return 0;
 }
