@@ -57,6 +57,11 @@ std::optional<std::vector<std::string>> reference_entry(std::string_view name) {
         if (part.find_first_not_of(". ") == std::string::npos) return std::nullopt;
         kept.push_back(part);
     }
+    // Resolved to a drive at the front, which would re-root the path.
+    if (!kept.empty() && kept[0].size() >= 2 && kept[0][1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(kept[0][0])) && static_cast<unsigned char>(kept[0][0]) < 0x80) {
+        return std::nullopt;
+    }
     return kept;
 }
 
