@@ -8,11 +8,14 @@
 //   standin_app --update PLAN_TEMPLATE SESSION_DIRECTORY AGENT
 // it does what the application does to apply an update: it writes the plan
 // (the template with "parent_pid" set to its own process id) as
-// SESSION_DIRECTORY/plan.json, starts AGENT with "--install-plan" and that
-// path and its standard output on a pipe, reads the first line, and writes
-// handshake.txt into the record directory:
-//   <the first line, or "<eof>" when the agent ended without one>
+// SESSION_DIRECTORY/plan.json, starts AGENT on it and waits for its answer
+// through the application-side client library, as a real application would,
+// and writes handshake.txt into the record directory:
+//   <"READY", "ERROR:" and the agent's text, or "<eof>" when the agent ended
+//    without either>
 //   agent_pid=<the agent's process id>
+// The test chose the session directory (the template names it), so the plan
+// is written here rather than by the library's own session.
 // When the line is "READY" and TESSARYNDLE_STANDIN_HOLD names a file, it
 // waits (at most 120 s) for that file to appear before it exits, so that a
 // test can change the world while the application still runs. Started as
@@ -25,11 +28,11 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "client/updater_client.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "tests/support/piped_child.h"
 
 namespace {
 
@@ -77,19 +80,24 @@ int update(const std::vector<NativeString>& arguments, const fs::path& records) 
     if (!text) return 10;
     nlohmann::ordered_json plan = nlohmann::ordered_json::parse(*text, nullptr, false);
     if (plan.is_discarded()) return 11;
-    plan["parent_pid"] = tessaryndle::test::current_process_id();
+    plan["parent_pid"] = tessaryndle::client::current_process_id();
     std::error_code ec;
     fs::create_directories(session, ec);
     const fs::path plan_path = session / "plan.json";
     if (!write_atomically(plan_path, plan.dump(2))) return 12;
 
-    tessaryndle::test::PipedChild child(agent,
-                                        {tessaryndle::path_from_utf8("--install-plan").native(), plan_path.native()});
-    const std::string line = child.read_line().value_or("<eof>");
-    if (!write_atomically(records / "handshake.txt", line + "\nagent_pid=" + std::to_string(child.pid()) + "\n")) {
+    auto started = tessaryndle::client::UpdateAgent::start(agent, plan_path);
+    if (!started) return 14;
+    const auto reply = started->wait_for_reply();
+    if (!reply) return 15;
+    std::string line = "<eof>";
+    if (reply->kind == tessaryndle::client::AgentReplyKind::Ready) line = "READY";
+    if (reply->kind == tessaryndle::client::AgentReplyKind::Error) line = "ERROR:" + reply->error_text;
+    if (!write_atomically(records / "handshake.txt",
+                          line + "\nagent_pid=" + std::to_string(started->process_id()) + "\n")) {
         return 13;
     }
-    if (line == "READY") hold();
+    if (reply->kind == tessaryndle::client::AgentReplyKind::Ready) hold();
     return 0;
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/os_error.h"
 #include "platform/text.h"
+#include "tests/support/eventually.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -27,8 +28,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr std::string_view LOG_NAME = "tessaryndle-launch-error.log";
-
-using test::Record;
 
 // A path as a manifest holds it: "\" separated, as the agent writes it on
 // Windows (the native launcher reads "\" as a separator too).
@@ -78,22 +77,6 @@ protected:
         // any build that was started to finish writing its record.
         options.capture_stdout = true;
         return test::run_program(launcher(), options);
-    }
-
-    static std::optional<Record> wait_for_record(const fs::path& path, std::chrono::milliseconds limit = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::error_code ec;
-            if (fs::exists(path, ec)) {
-                // Under Wine a file that was just renamed into place can
-                // briefly refuse to open; try again until the deadline.
-                try {
-                    return test::parse_record(test::read_file(path));
-                } catch (const std::exception&) {}
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return std::nullopt;
     }
 
     std::optional<std::string> log() const {
@@ -159,7 +142,7 @@ TEST_F(LauncherTest, StartsActiveBuildWithArgumentsUnchangedInTheCallersDirector
     std::erase(output, '\r');
     EXPECT_EQ(output, "recorded\n");
 
-    const auto record = wait_for_record(record_path("2.4.0"));
+    const auto record = test::wait_for_record(build_dir("2.4.0"));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->arguments, arguments);
     EXPECT_TRUE(fs::equivalent(fs::path(record->program), build_dir("2.4.0") / "tessaryndle-app.exe"));
@@ -172,7 +155,7 @@ TEST_F(LauncherTest, WithoutArgumentsTheBuildGetsNone) {
     add_build("2.4.0");
     write_manifest(manifest_text(exe_of("2.4.0"), nullptr));
     EXPECT_EQ(run().exit_status, 0);
-    const auto record = wait_for_record(record_path("2.4.0"));
+    const auto record = test::wait_for_record(build_dir("2.4.0"));
     ASSERT_TRUE(record);
     EXPECT_TRUE(record->arguments.empty());
 }
@@ -210,12 +193,10 @@ TEST_F(LauncherTest, DoesNotWaitForTheStartedBuild) {
     const auto result = test::run_program(launcher(), options);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_TRUE(wait_for_record(record_path("2.4.0")));
+    EXPECT_TRUE(test::wait_for_record(build_dir("2.4.0")));
     // Let the build go and see it leave before the installation is removed.
     release_guard.give();
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (fs::exists(release) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(fs::exists(release));
+    EXPECT_TRUE(test::eventually([&] { return !fs::exists(release); }, 30s));
 }
 
 TEST_F(LauncherTest, RollsBackWhenTheActiveBuildIsGone) {
@@ -226,7 +207,7 @@ TEST_F(LauncherTest, RollsBackWhenTheActiveBuildIsGone) {
 
     const auto result = run(arguments);
     EXPECT_EQ(result.exit_status, 0);
-    const auto record = wait_for_record(record_path("2.3.1"));
+    const auto record = test::wait_for_record(build_dir("2.3.1"));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->arguments, arguments);
     EXPECT_FALSE(log());
@@ -342,7 +323,7 @@ TEST_F(LauncherTest, LogIsReplacedByFailuresAndKeptBySuccess) {
 
     add_build("2.4.0");
     EXPECT_EQ(run().exit_status, 0);
-    EXPECT_TRUE(wait_for_record(record_path("2.4.0")));
+    EXPECT_TRUE(test::wait_for_record(build_dir("2.4.0")));
     EXPECT_EQ(log(), "installation failed: the active application failed to launch and no rollback is available");
 }
 

@@ -13,8 +13,10 @@
 #include "platform/os_error.h"
 #include "platform/process.h"
 #include "tests/support/environment.h"
+#include "tests/support/eventually.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recorded_start.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {
@@ -124,12 +126,8 @@ TEST(WaitForApplicationExit, AProcessThatIsGoneCannotBeOpened) {
 
     // Wine lets an ended process be opened for a moment after its last
     // handle was closed; the wait then returns at once.
-    auto waited = agent::wait_for_application_exit(id);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (waited && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-        waited = agent::wait_for_application_exit(id);
-    }
+    Result<void> waited;
+    (void)test::eventually([&] { return !(waited = agent::wait_for_application_exit(id)); }, 10s);
     ASSERT_FALSE(waited);
     EXPECT_EQ(waited.error().kind(), UpdateErrorKind::Installation);
     // Wine refuses an unknown identifier with ERROR_INVALID_PARAMETER, Linux
@@ -151,12 +149,8 @@ TEST(RelaunchApplication, StartsTheProgramWithoutArgumentsInOurDirectory) {
 
 TEST(RelaunchApplication, AProgramThatCannotStartIsAnIoErrorAtItsPath) {
     test::TempDir temp;
-    const fs::path missing = temp / "tessaryndle-app.exe";
-    const auto started = agent::relaunch_application(missing);
-    ASSERT_FALSE(started);
-    EXPECT_EQ(started.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(started.error().path(), nullptr);
-    EXPECT_EQ(*started.error().path(), missing);
+    EXPECT_EQ(test::io_error_at(agent::relaunch_application(temp / "tessaryndle-app.exe")),
+              test::io_at(temp / "tessaryndle-app.exe"));
 }
 
 // The helper's command line as it arrives, for the awkward values: a name

@@ -16,6 +16,7 @@
 
 #include "agent/progress.h"
 #include "platform/process.h"
+#include "tests/support/eventually.h"
 #include "tests/support/process_state.h"
 #include "tests/support/test_support.h"
 
@@ -68,13 +69,9 @@ std::vector<HWND> children_of(HWND window);
 // The window, once it has its three controls (it is visible from its
 // creation on, before they exist).
 HWND wait_for_window(std::uint32_t id, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        HWND window = progress_window_of(id);
-        if (window != nullptr && children_of(window).size() >= 3) return window;
-        if (std::chrono::steady_clock::now() >= deadline) return nullptr;
-        std::this_thread::sleep_for(20ms);
-    }
+    HWND window = nullptr;
+    const auto ready = [&] { return (window = progress_window_of(id)) != nullptr && children_of(window).size() >= 3; };
+    return test::eventually(ready, timeout) ? window : nullptr;
 }
 
 std::vector<HWND> children_of(HWND window) {
@@ -217,9 +214,7 @@ TEST(ProgressWindow, DestroyingTheWindowDoesNotEndTheHelper) {
     // Closing it the system's way destroys it (the default handling of
     // WM_CLOSE); the helper stays in its message loop.
     PostMessageW(window, WM_CLOSE, 0, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (IsWindow(window) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(test::eventually([&] { return !IsWindow(window); }, 10s));
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(still_running(id));
 

@@ -17,6 +17,7 @@
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
+#include "tests/support/eventually.h"
 #include "tests/support/piped_child.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/release_signing.h"
@@ -40,16 +41,6 @@ std::vector<std::string> lines_of(const fs::path& file) {
 bool present(const fs::path& path) {
     std::error_code ec;
     return fs::exists(fs::symlink_status(path, ec));
-}
-
-// Polls until `done` holds or the time is up.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 // The Linux path of a path as the test sees it (Wine shows "/" as Z:).

@@ -19,6 +19,7 @@
 #include "tests/support/authenticode_fixture.h"
 #include "tests/support/environment.h"
 #include "tests/support/installation_builder.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {
@@ -36,6 +37,17 @@ protected:
     TempDir dir_;
     fs::path install_ = dir_ / "install";
     fs::path versions_ = install_ / name(VERSIONS_DIRECTORY);
+
+    // Every test starts from an installation whose current build is A.
+    void SetUp() override { test::make_installation(install_, "A"); }
+
+    // A directory outside the installation holding "precious.txt", for links
+    // to point at.
+    fs::path elsewhere() const {
+        fs::create_directories(dir_ / "elsewhere");
+        write_file(dir_ / "elsewhere" / "precious.txt", "precious");
+        return dir_ / "elsewhere";
+    }
 
     agent::InstallPlan plan_for(const fs::path& payload, std::string build) const {
         agent::InstallPlan plan;
@@ -69,22 +81,19 @@ protected:
 };
 
 TEST_F(Activation, UnsafeBuildIsRefusedBeforeAnythingIsCreated) {
-    test::make_installation(install_, "A");
     fs::remove_all(versions_);
     for (const std::string build : {"", "..", "2.4/1", "2.4\\1"}) {
         SCOPED_TRACE(build);
         const fs::path payload = dir_ / "payload";
         test::make_payload(payload, "x");
-        const auto result = agent::activate_update(plan_for(payload, build));
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error().display(), "installation failed: update build identifier is unsafe");
+        EXPECT_EQ(test::outcome(agent::activate_update(plan_for(payload, build))),
+                  "installation failed: update build identifier is unsafe");
         EXPECT_FALSE(fs::exists(versions_));
         EXPECT_TRUE(fs::exists(payload / name(APPLICATION_EXECUTABLE)));
     }
 }
 
 TEST_F(Activation, NewBuildOverOldKeepsBothPrunesTheRestAndMovesLauncherAndAgent) {
-    test::make_installation(install_, "A");
     fs::create_directories(versions_ / "C" / "sub");
     write_file(versions_ / "C" / "sub" / "f.txt", "c");
     fs::create_directories(versions_ / "tmp");
@@ -121,7 +130,6 @@ TEST_F(Activation, NewBuildOverOldKeepsBothPrunesTheRestAndMovesLauncherAndAgent
 }
 
 TEST_F(Activation, SameBuildTwiceNamesItTwiceAndKeepsOneDirectory) {
-    test::make_installation(install_, "A");
     ASSERT_TRUE(activate("B"));
     const auto again = activate("B");
     ASSERT_TRUE(again) << again.error().display();
@@ -133,7 +141,6 @@ TEST_F(Activation, SameBuildTwiceNamesItTwiceAndKeepsOneDirectory) {
 }
 
 TEST_F(Activation, ExistingVersionDirectoryIsReplacedAndWhatAnInterruptedReplacementLeftIsCleared) {
-    test::make_installation(install_, "A");
     fs::create_directories(versions_ / "B" / "old-only");
     write_file(versions_ / "B" / "old-only" / "stale.txt", "stale");
     // Left by a reinstallation that stopped between its two renames.
@@ -146,11 +153,8 @@ TEST_F(Activation, ExistingVersionDirectoryIsReplacedAndWhatAnInterruptedReplace
 }
 
 TEST_F(Activation, VersionDestinationThatIsAFileIsRefused) {
-    test::make_installation(install_, "A");
     write_file(versions_ / "B", "a file");
-    const auto result = activate("B");
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "installation failed: existing version destination is unsafe");
+    EXPECT_EQ(test::outcome(activate("B")), "installation failed: existing version destination is unsafe");
     EXPECT_EQ(test::read_file(versions_ / "B"), "a file");
     EXPECT_EQ(manifest().executable, test::app_relative("A"));
 }
@@ -159,23 +163,15 @@ TEST_F(Activation, VersionDestinationThatIsAFileIsRefused) {
 // Wine cannot make junctions and shows Unix links with reparse tag 0 only in
 // listings, so the link cases run natively.
 TEST_F(Activation, VersionDestinationThatIsALinkIsRefusedAndItsTargetUntouched) {
-    test::make_installation(install_, "A");
-    fs::create_directories(dir_ / "elsewhere");
-    write_file(dir_ / "elsewhere" / "precious.txt", "precious");
-    fs::create_directory_symlink(dir_ / "elsewhere", versions_ / "B");
-    const auto result = activate("B");
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "installation failed: existing version destination is unsafe");
+    fs::create_directory_symlink(elsewhere(), versions_ / "B");
+    EXPECT_EQ(test::outcome(activate("B")), "installation failed: existing version destination is unsafe");
     EXPECT_TRUE(fs::is_symlink(versions_ / "B"));
     EXPECT_EQ(test::read_file(dir_ / "elsewhere" / "precious.txt"), "precious");
     EXPECT_EQ(manifest().executable, test::app_relative("A"));
 }
 
 TEST_F(Activation, PruningRemovesALinkEntryWithoutTouchingItsTarget) {
-    test::make_installation(install_, "A");
-    fs::create_directories(dir_ / "elsewhere");
-    write_file(dir_ / "elsewhere" / "precious.txt", "precious");
-    fs::create_directory_symlink(dir_ / "elsewhere", versions_ / "linked");
+    fs::create_directory_symlink(elsewhere(), versions_ / "linked");
     ASSERT_TRUE(activate("B"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(versions_ / "linked")));
     EXPECT_EQ(test::read_file(dir_ / "elsewhere" / "precious.txt"), "precious");
@@ -185,7 +181,6 @@ TEST_F(Activation, PruningRemovesALinkEntryWithoutTouchingItsTarget) {
 TEST_F(Activation, PayloadOnAnotherFileSystemIsCopiedThenRemoved) {
     test::ForeignTempDir foreign;
     if (foreign.path().empty()) GTEST_SKIP() << "no second file system";
-    test::make_installation(install_, "A");
     // Only a payload that cannot be renamed takes the copy path.
     fs::create_directories(foreign.path() / "probe");
     ASSERT_FALSE(platform::rename_replace(foreign.path() / "probe", dir_ / "probe"));
@@ -204,7 +199,6 @@ TEST_F(Activation, PayloadOnAnotherFileSystemIsCopiedThenRemoved) {
 TEST_F(Activation, LinkInsideAPayloadOnAnotherFileSystemIsRefused) {
     test::ForeignTempDir foreign;
     if (foreign.path().empty()) GTEST_SKIP() << "no second file system";
-    test::make_installation(install_, "A");
     fs::create_directories(dir_ / "secret");
     write_file(dir_ / "secret" / "s.txt", "secret");
     const fs::path payload = foreign.path() / "payload";

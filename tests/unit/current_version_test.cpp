@@ -7,6 +7,7 @@
 #include "common/current_version.h"
 #include "platform/os_error.h"
 #include "platform/text.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 #ifdef _WIN32
@@ -50,33 +51,24 @@ CurrentVersion example_manifest() {
 // The separator as written in JSON text.
 std::string sep() { return test::on_windows() ? "\\\\" : "/"; }
 
-TEST(SerializeCurrentVersionTest, ExampleIsExactText) {
-    const std::string expected =
-        "{\n"
-        "  \"schema\": 1,\n"
-        "  \"version\": \"2.4.0\",\n"
-        "  \"executable\": \"versions" +
-        sep() + "2.4.0" + sep() +
-        "tessaryndle-app.exe\",\n"
-        "  \"previous_executable\": \"versions" +
-        sep() + "2.3.1" + sep() +
-        "tessaryndle-app.exe\"\n"
-        "}";
-    EXPECT_EQ(serialize_current_version(example_manifest()), expected);
-}
-
-TEST(SerializeCurrentVersionTest, AbsentPreviousIsLeftOut) {
-    CurrentVersion manifest = example_manifest();
-    manifest.previous_executable.reset();
-    const std::string expected =
-        "{\n"
-        "  \"schema\": 1,\n"
-        "  \"version\": \"2.4.0\",\n"
-        "  \"executable\": \"versions" +
-        sep() + "2.4.0" + sep() +
-        "tessaryndle-app.exe\"\n"
-        "}";
-    EXPECT_EQ(serialize_current_version(manifest), expected);
+TEST(SerializeCurrentVersionTest, ExactText) {
+    const std::string head = "{\n  \"schema\": 1,\n  \"version\": \"2.4.0\",\n  \"executable\": \"versions" + sep() +
+                             "2.4.0" + sep() + "tessaryndle-app.exe\"";
+    CurrentVersion without_previous = example_manifest();
+    without_previous.previous_executable.reset();
+    const struct {
+        std::string name;
+        CurrentVersion manifest;
+        std::string text;
+    } cases[] = {
+        {"ExampleIsExactText", example_manifest(),
+         head + ",\n  \"previous_executable\": \"versions" + sep() + "2.3.1" + sep() + "tessaryndle-app.exe\"\n}"},
+        {"AbsentPreviousIsLeftOut", without_previous, head + "\n}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(serialize_current_version(c.manifest), c.text);
+    }
 }
 
 TEST(SerializeCurrentVersionTest, EscapesOnlyWhatJsonRequires) {
@@ -123,58 +115,58 @@ protected:
     test::TempDir dir_;
 };
 
-TEST_F(WriteCurrentVersionTest, CreatesManifestWhenNoneExists) {
-    ASSERT_TRUE(write_current_version(manifest_path(), example_manifest()));
-    EXPECT_EQ(test::read_file(manifest_path()), serialize_current_version(example_manifest()).value());
-    EXPECT_FALSE(fs::exists(temporary_path()));
+TEST_F(WriteCurrentVersionTest, WritesTheManifestWhateverWasThere) {
+    CurrentVersion without_previous = example_manifest();
+    without_previous.previous_executable.reset();
+    const struct {
+        std::string name;
+        std::optional<std::string> manifest_before;
+        std::optional<std::string> temporary_before;
+        CurrentVersion manifest;
+    } cases[] = {
+        {"CreatesManifestWhenNoneExists", std::nullopt, std::nullopt, example_manifest()},
+        {"ReplacesExistingManifest", "{\"old\": true, \"padding\": \"longer than the new manifest .............\"}",
+         std::nullopt, without_previous},
+        {"StaleTemporaryFileIsReplaced", "old", std::string(4096, 'x'), example_manifest()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(manifest_path());
+        if (c.manifest_before) test::write_file(manifest_path(), *c.manifest_before);
+        if (c.temporary_before) test::write_file(temporary_path(), *c.temporary_before);
+        ASSERT_TRUE(write_current_version(manifest_path(), c.manifest));
+        EXPECT_EQ(test::read_file(manifest_path()), serialize_current_version(c.manifest).value());
+        EXPECT_FALSE(fs::exists(temporary_path()));
+    }
 }
 
-TEST_F(WriteCurrentVersionTest, ReplacesExistingManifest) {
-    test::write_file(manifest_path(), "{\"old\": true, \"padding\": \"longer than the new manifest .............\"}");
-    CurrentVersion manifest = example_manifest();
-    manifest.previous_executable.reset();
-    ASSERT_TRUE(write_current_version(manifest_path(), manifest));
-    EXPECT_EQ(test::read_file(manifest_path()), serialize_current_version(manifest).value());
-    EXPECT_FALSE(fs::exists(temporary_path()));
-}
-
-TEST_F(WriteCurrentVersionTest, StaleTemporaryFileIsReplaced) {
-    test::write_file(temporary_path(), std::string(4096, 'x'));
-    test::write_file(manifest_path(), "old");
-    ASSERT_TRUE(write_current_version(manifest_path(), example_manifest()));
-    EXPECT_EQ(test::read_file(manifest_path()), serialize_current_version(example_manifest()).value());
-    EXPECT_FALSE(fs::exists(temporary_path()));
-}
-
-TEST_F(WriteCurrentVersionTest, UnsafeExecutableTouchesNothing) {
-    test::write_file(manifest_path(), "old");
-    CurrentVersion manifest = example_manifest();
-    manifest.executable = native_relative("../tessaryndle-app.exe");
-    const auto written = write_current_version(manifest_path(), manifest);
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.error().display(), "installation failed: current-version executable path is unsafe");
-    EXPECT_EQ(test::read_file(manifest_path()), "old");
-    EXPECT_FALSE(fs::exists(temporary_path()));
-}
-
-TEST_F(WriteCurrentVersionTest, InvalidUnicodePathWritesNothing) {
-    test::write_file(manifest_path(), "old");
-    CurrentVersion manifest = example_manifest();
-    manifest.previous_executable = invalid_unicode_path();
-    const auto written = write_current_version(manifest_path(), manifest);
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.error().display(), "serialization failed: path contains invalid UTF-8 characters");
-    EXPECT_EQ(test::read_file(manifest_path()), "old");
-    EXPECT_FALSE(fs::exists(temporary_path()));
+TEST_F(WriteCurrentVersionTest, RefusedManifestTouchesNothing) {
+    CurrentVersion unsafe = example_manifest();
+    unsafe.executable = native_relative("../tessaryndle-app.exe");
+    CurrentVersion invalid_unicode = example_manifest();
+    invalid_unicode.previous_executable = invalid_unicode_path();
+    const struct {
+        std::string name;
+        CurrentVersion manifest;
+        std::string error;
+    } cases[] = {
+        {"UnsafeExecutableTouchesNothing", unsafe, "installation failed: current-version executable path is unsafe"},
+        {"InvalidUnicodePathWritesNothing", invalid_unicode,
+         "serialization failed: path contains invalid UTF-8 characters"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::write_file(manifest_path(), "old");
+        EXPECT_EQ(test::outcome(write_current_version(manifest_path(), c.manifest)), c.error);
+        EXPECT_EQ(test::read_file(manifest_path()), "old");
+        EXPECT_FALSE(fs::exists(temporary_path()));
+    }
 }
 
 TEST_F(WriteCurrentVersionTest, TemporaryFileThatCannotBeCreatedIsIoAtItsPath) {
     fs::create_directory(temporary_path());
-    const auto written = write_current_version(manifest_path(), example_manifest());
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(written.error().path(), nullptr);
-    EXPECT_EQ(*written.error().path(), temporary_path());
+    EXPECT_EQ(test::io_error_at(write_current_version(manifest_path(), example_manifest())),
+              test::io_at(temporary_path()));
     EXPECT_FALSE(fs::exists(manifest_path()));
 }
 
@@ -271,11 +263,7 @@ TEST_F(ReadCurrentVersionTest, RefusedDocuments) {
 }
 
 TEST_F(ReadCurrentVersionTest, MissingFileIsIoAtThePath) {
-    const auto read = read_current_version(manifest_path());
-    ASSERT_FALSE(read);
-    EXPECT_EQ(read.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(read.error().path(), nullptr);
-    EXPECT_EQ(*read.error().path(), manifest_path());
+    EXPECT_EQ(test::io_error_at(read_current_version(manifest_path())), test::io_at(manifest_path()));
 }
 
 #ifdef _WIN32

@@ -17,6 +17,7 @@
 
 #include "agent/extract.h"
 #include "platform/text.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixtures.h"
 #include "tests/support/zip_writer.h"
@@ -80,13 +81,6 @@ protected:
         std::string root = path_display(result->lexically_relative(destination_));
         std::replace(root.begin(), root.end(), '\\', '/');
         return "root:" + root;
-    }
-    // The path of an Io error, or the whole outcome of anything else.
-    std::string io_path(const Result<fs::path>& result) const {
-        if (result || result.error().kind() != UpdateErrorKind::Io || result.error().path() == nullptr) {
-            return outcome(result);
-        }
-        return path_display(*result.error().path());
     }
     std::string not_found() const { return "failed to find the application inside " + path_display(destination_); }
     std::string content(const std::string& relative) const {
@@ -191,7 +185,7 @@ TEST_F(ExtractTest, ACrcMismatchIsAnIoErrorAtTheTarget) {
         ZipEntrySpec entry = file("pkg/" + APP, std::string(size, 'z'));
         entry.crc = test::crc32_of(entry.data) ^ 1u;
         const auto result = extract({entry});
-        EXPECT_EQ(io_path(result), path_display(destination_ / "pkg" / APP));
+        EXPECT_EQ(test::io_error_at(result), test::io_at(destination_ / "pkg" / APP));
         EXPECT_NE(outcome(result).find(": Invalid checksum"), std::string::npos) << outcome(result);
     }
 }
@@ -366,7 +360,7 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
         if (c.kind == Link::Directory) fs::create_directory_symlink(c.target, c.link);
         if (c.kind == Link::Hard) fs::create_hard_link(c.target, c.link);
         const auto outside_before = listing(outside, fs::path());
-        EXPECT_EQ(io_path(extract(c.entries)), path_display(c.failing));
+        EXPECT_EQ(test::io_error_at(extract(c.entries)), test::io_at(c.failing));
         EXPECT_EQ(test::read_file(victim), "victim");
         EXPECT_EQ(listing(outside, fs::path()), outside_before);
     }
@@ -376,7 +370,7 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
     test::write_file(work_ / "real.zip", test::make_zip({file(APP)}));
     fs::remove(archive_);
     fs::create_symlink(work_ / "real.zip", archive_);
-    EXPECT_EQ(io_path(extract_update_archive(archive_, dest, cancel_)), path_display(archive_));
+    EXPECT_EQ(test::io_error_at(extract_update_archive(archive_, dest, cancel_)), test::io_at(archive_));
 }
 
 TEST_F(ExtractTest, ThePayloadSearchDoesNotFollowLinks) {

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "agent/install_result.h"
 #include "platform/text.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {
@@ -48,9 +50,11 @@ TEST(WriteInstallResult, WritesTheExactCompactDocuments) {
         std::string label;
         Result<void> outcome;
         std::string bytes;
+        std::optional<std::string> before = std::nullopt;  // an earlier result file
     };
     const Case cases[] = {
         {"success", Result<void>{}, R"({"ok":true})"},
+        {"AnExistingResultIsReplaced", Result<void>{}, R"({"ok":true})", "old"},
         {"failure", fail(UpdateError::installation("existing version destination is unsafe")),
          R"({"error":"installation failed: existing version destination is unsafe","ok":false})"},
         {"escaping", fail(UpdateError::installation("a \"quoted\" C:\\path\n\ttab\x01 \xc3\xbc")),
@@ -60,6 +64,7 @@ TEST(WriteInstallResult, WritesTheExactCompactDocuments) {
         SCOPED_TRACE(c.label);
         TempDir dir;
         const fs::path result = dir / "install-result.json";
+        if (c.before) write_file(result, *c.before);
         const auto written = agent::write_install_result(result, c.outcome);
         ASSERT_TRUE(written) << written.error().display();
         EXPECT_EQ(test::read_file(result), c.bytes);
@@ -70,43 +75,42 @@ TEST(WriteInstallResult, WritesTheExactCompactDocuments) {
 TEST(WriteInstallResult, AStaleTemporaryFileMakesWritingFail) {
     TempDir dir;
     write_file(dir / "install-result.json.part", "stale");
-    const auto written = agent::write_install_result(dir / "install-result.json", Result<void>{});
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(written.error().path(), nullptr);
-    EXPECT_EQ(*written.error().path(), dir / "install-result.json.part");
+    EXPECT_EQ(test::io_error_at(agent::write_install_result(dir / "install-result.json", Result<void>{})),
+              test::io_at(dir / "install-result.json.part"));
     EXPECT_EQ(test::read_file(dir / "install-result.json.part"), "stale");
     EXPECT_FALSE(fs::exists(dir / "install-result.json"));
 }
 
-TEST(WriteInstallResult, AnExistingResultIsReplaced) {
-    TempDir dir;
-    write_file(dir / "install-result.json", "old");
-    ASSERT_TRUE(agent::write_install_result(dir / "install-result.json", Result<void>{}));
-    EXPECT_EQ(test::read_file(dir / "install-result.json"), R"({"ok":true})");
-}
-
+// Each answer the worker can leave, read at once: "ok", the displayed error,
+// or for answers that cannot be read, the error's kind ("I/O at" the result
+// for a read error).
 TEST(WaitForInstallResult, WhatEachAnswerMeans) {
-    struct Case {
+    const std::string failed = "installation failed: the privileged installer failed";
+    const std::string unreadable = "UnreadableAnswers: serialization";
+    const struct {
         std::string label;
         std::string content;
-        // Empty: success; otherwise the displayed error.
-        std::string error;
-    };
-    const Case cases[] = {
-        {"success", R"({"ok":true})", ""},
-        {"success with white space after", "{\"ok\":true} \r\n\t", ""},
-        {"success ignores an error member", R"({"ok":true,"error":"x"})", ""},
+        std::string outcome;
+    } cases[] = {
+        {"success", R"({"ok":true})", "ok"},
+        {"success with white space after", "{\"ok\":true} \r\n\t", "ok"},
+        {"success ignores an error member", R"({"ok":true,"error":"x"})", "ok"},
         {"worker error", R"({"error":"installation failed: update build identifier is unsafe","ok":false})",
          "installation failed: installation failed: update build identifier is unsafe"},
         {"empty error text", R"({"error":""})", "installation failed: "},
-        {"ok false without error", R"({"ok":false})", "installation failed: the privileged installer failed"},
-        {"ok as a string", R"({"ok":"true"})", "installation failed: the privileged installer failed"},
-        {"error not a string", R"({"ok":false,"error":5})", "installation failed: the privileged installer failed"},
-        {"an array", R"([true])", "installation failed: the privileged installer failed"},
-        {"a bare true", "true", "installation failed: the privileged installer failed"},
-        {"duplicate key, the last counts", R"({"ok":true,"ok":false})",
-         "installation failed: the privileged installer failed"},
+        {"ok false without error", R"({"ok":false})", failed},
+        {"ok as a string", R"({"ok":"true"})", failed},
+        {"error not a string", R"({"ok":false,"error":5})", failed},
+        {"an array", R"([true])", failed},
+        {"a bare true", "true", failed},
+        {"duplicate key, the last counts", R"({"ok":true,"ok":false})", failed},
+        // UnreadableAnswers
+        {"trailing text", R"({"ok":true}x)", unreadable},
+        {"two values", R"({"ok":true}{"ok":true})", unreadable},
+        {"empty file", "", unreadable},
+        {"not JSON", "ok", unreadable},
+        {"byte-order mark", "\xef\xbb\xbf{\"ok\":true}", unreadable},
+        {"not UTF-8", "{\"error\":\"\xff\"}", "I/O"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -115,40 +119,13 @@ TEST(WaitForInstallResult, WhatEachAnswerMeans) {
         FakeClock clock;
         const auto result = agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock());
         EXPECT_EQ(clock.sleeps, 0);
-        if (c.error.empty()) {
-            EXPECT_TRUE(result) << result.error().display();
-        } else {
+        if (c.outcome == "I/O") {
+            EXPECT_EQ(test::io_error_at(result), test::io_at(dir / "install-result.json"));
+        } else if (c.outcome == unreadable) {
             ASSERT_FALSE(result);
-            EXPECT_EQ(result.error().display(), c.error);
-        }
-    }
-}
-
-TEST(WaitForInstallResult, UnreadableAnswers) {
-    struct Case {
-        std::string label;
-        std::string content;
-        UpdateErrorKind kind;
-    };
-    const Case cases[] = {
-        {"trailing text", R"({"ok":true}x)", UpdateErrorKind::Serialization},
-        {"two values", R"({"ok":true}{"ok":true})", UpdateErrorKind::Serialization},
-        {"empty file", "", UpdateErrorKind::Serialization},
-        {"not JSON", "ok", UpdateErrorKind::Serialization},
-        {"byte-order mark", "\xef\xbb\xbf{\"ok\":true}", UpdateErrorKind::Serialization},
-        {"not UTF-8", "{\"error\":\"\xff\"}", UpdateErrorKind::Io},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        TempDir dir;
-        write_file(dir / "install-result.json", c.content);
-        FakeClock clock;
-        const auto result = agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock());
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error().kind(), c.kind) << result.error().display();
-        if (c.kind == UpdateErrorKind::Io) {
-            ASSERT_NE(result.error().path(), nullptr);
-            EXPECT_EQ(*result.error().path(), dir / "install-result.json");
+            EXPECT_EQ(result.error().kind(), UpdateErrorKind::Serialization) << result.error().display();
+        } else {
+            EXPECT_EQ(test::outcome(result), c.outcome);
         }
     }
 }
@@ -173,9 +150,7 @@ TEST(WaitForInstallResult, GivesUpAfterThirtyMinutesAndADirectoryIsNoAnswer) {
         TempDir dir;
         if (directory) fs::create_directories(dir / "install-result.json");
         FakeClock clock;
-        const auto waited = agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock());
-        ASSERT_FALSE(waited);
-        EXPECT_EQ(waited.error().display(),
+        EXPECT_EQ(test::outcome(agent::wait_for_install_result(dir / "install-result.json", clock.poll_clock())),
                   "installation failed: the privileged installer did not finish within 30 minutes");
         EXPECT_EQ(clock.elapsed, 1800s);
         EXPECT_EQ(clock.sleeps, 1800 * 20);
@@ -185,9 +160,8 @@ TEST(WaitForInstallResult, GivesUpAfterThirtyMinutesAndADirectoryIsNoAnswer) {
 TEST(WaitForInstallResult, RealClockReadsAResultPromptly) {
     TempDir dir;
     ASSERT_TRUE(agent::write_install_result(dir / "install-result.json", fail(UpdateError::installation("x"))));
-    const auto waited = agent::wait_for_install_result(dir / "install-result.json");
-    ASSERT_FALSE(waited);
-    EXPECT_EQ(waited.error().display(), "installation failed: installation failed: x");
+    EXPECT_EQ(test::outcome(agent::wait_for_install_result(dir / "install-result.json")),
+              "installation failed: installation failed: x");
 }
 
 #ifndef _WIN32

@@ -8,6 +8,7 @@
 #include "agent/verify.h"
 #include "platform/text.h"
 #include "tests/support/release_signing.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::agent {
@@ -15,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string outcome(const Result<void>& result) { return result ? "ok" : result.error().display(); }
+using test::outcome;
 
 std::string invalid_artifact(std::string_view text) { return "the update artifact is invalid: " + std::string(text); }
 std::string invalid_signature(std::string_view text) { return "the update signature is invalid: " + std::string(text); }
@@ -88,11 +89,8 @@ TEST_F(VerifyArtifactTest, ALinkToAPerfectArchiveIsNotARegularFile) {
 TEST_F(VerifyArtifactTest, AMissingArchiveIsAnIoErrorAtItsPath) {
     fs::remove(archive_);
     const auto result = verify_artifact(archive_, artifact_, key_text_);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(result.error().path(), nullptr);
-    EXPECT_EQ(*result.error().path(), archive_);
-    EXPECT_TRUE(result.error().display().starts_with("I/O error at " + path_display(archive_) + ": "));
+    EXPECT_EQ(test::io_error_at(result), test::io_at(archive_));
+    EXPECT_TRUE(outcome(result).starts_with("I/O error at " + path_display(archive_) + ": "));
 }
 
 TEST_F(VerifyArtifactTest, AnEmptyArchiveCannotBeMappedAndIsAnIoError) {
@@ -100,11 +98,7 @@ TEST_F(VerifyArtifactTest, AnEmptyArchiveCannotBeMappedAndIsAnIoError) {
     artifact_.content_length = 0;
     artifact_.ed25519_signature = key_.sign_base64("");
     artifact_.sha256 = test::sha256_hex("");
-    const auto result = verify_artifact(archive_, artifact_, key_text_);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), UpdateErrorKind::Io);
-    ASSERT_NE(result.error().path(), nullptr);
-    EXPECT_EQ(*result.error().path(), archive_);
+    EXPECT_EQ(test::io_error_at(verify_artifact(archive_, artifact_, key_text_)), test::io_at(archive_));
 }
 
 TEST_F(VerifyArtifactTest, DigestMismatchQuotesThePlansTextAsWritten) {
