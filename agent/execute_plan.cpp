@@ -15,6 +15,7 @@
 #include "common/path_rules.h"
 #include "platform/files.h"
 #include "platform/held_directory.h"
+#include "platform/input_file.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -90,11 +91,18 @@ Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan) {
         return fail(UpdateError::io(copy, flushed.error()));
     }
 
-    // 5-7.
-    if (auto verified = verify_artifact(copy, *artifact, plan.public_key); !verified) return fail(verified.error());
+    // The copy is opened once, without following a link, and the file that
+    // is verified is the file that is extracted. (Only administrators can
+    // change the session directory, so its path could not change either;
+    // the one open makes that hold without relying on it.)
+    const auto archive = platform::InputFile::open_no_follow(copy);
+    if (!archive) return fail(UpdateError::io(copy, archive.error()));
+    if (auto verified = verify_artifact(*archive, copy, *artifact, plan.public_key); !verified) {
+        return fail(verified.error());
+    }
     const std::filesystem::path extracted = *session / std::string(EXTRACTED_DIRECTORY_NAME);
     const auto never_cancelled = std::make_shared<const std::atomic<bool>>(false);
-    const auto payload_root = extract_update_archive(copy, extracted, never_cancelled);
+    const auto payload_root = extract_update_archive(*archive, copy, extracted, never_cancelled);
     if (!payload_root) return fail(payload_root.error());
     if (auto payload = verify_update_payload(*payload_root); !payload) return fail(payload.error());
 

@@ -190,28 +190,28 @@ bool is_application_name(std::string_view name) {
     return true;
 }
 
-}  // namespace
-
-Result<fs::path> extract_update_archive(const fs::path& archive_path, const fs::path& destination,
-                                        std::shared_ptr<const std::atomic<bool>> cancel) {
-    // 1. The destination, which must then be a real directory: everything
-    // below it is created without following links, starting from it.
+// The destination, which must then be a real directory: everything below it
+// is created without following links, starting from it.
+Result<void> prepare_destination(const fs::path& destination) {
     if (auto made = platform::create_directories(destination); !made) {
         return fail(UpdateError::io(destination, made.error()));
     }
     if (auto checked = platform::create_directories_below(destination, fs::path()); !checked) {
         return fail(UpdateError::io(destination, checked.error()));
     }
+    return {};
+}
 
-    // 2-3. One open of the archive, read by libzip and by us.
-    const auto file = platform::InputFile::open_no_follow(archive_path);
-    if (!file) return fail(UpdateError::io(archive_path, file.error()));
-    auto opened = open_archive(*file, archive_path);
+// Every entry of the open archive below the prepared destination.
+Result<fs::path> extract_entries(const platform::InputFile& file, const fs::path& archive_path,
+                                 const fs::path& destination, const std::shared_ptr<const std::atomic<bool>>& cancel) {
+    // The one open archive, read by libzip and by us.
+    auto opened = open_archive(file, archive_path);
     if (!opened) return fail(opened.error());
     zip_t* archive = opened->archive.get();
     const std::vector<ZipEntryRecord>& records = opened->records;
 
-    // 4. The entries in central-directory order.
+    // The entries in central-directory order.
     std::vector<char> buffer(COPY_BUFFER_BYTES);
     // The parent directory of the last file, already checked or created:
     // files of one directory usually follow each other.
@@ -249,6 +249,22 @@ Result<fs::path> extract_update_archive(const fs::path& archive_path, const fs::
 
     // Every entry is written: now find where the payload lies.
     return find_payload_root(destination);
+}
+
+}  // namespace
+
+Result<fs::path> extract_update_archive(const fs::path& archive_path, const fs::path& destination,
+                                        std::shared_ptr<const std::atomic<bool>> cancel) {
+    if (auto prepared = prepare_destination(destination); !prepared) return fail(prepared.error());
+    const auto file = platform::InputFile::open_no_follow(archive_path);
+    if (!file) return fail(UpdateError::io(archive_path, file.error()));
+    return extract_entries(*file, archive_path, destination, cancel);
+}
+
+Result<fs::path> extract_update_archive(const platform::InputFile& archive, const fs::path& archive_path,
+                                        const fs::path& destination, std::shared_ptr<const std::atomic<bool>> cancel) {
+    if (auto prepared = prepare_destination(destination); !prepared) return fail(prepared.error());
+    return extract_entries(archive, archive_path, destination, cancel);
 }
 
 Result<fs::path> find_payload_root(const fs::path& destination) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/update_error.h"
+#include "platform/input_file.h"
 
 namespace tessaryndle::agent {
 
@@ -33,6 +34,14 @@ namespace tessaryndle::agent {
 // What was written before a failure stays on disk; a file is created or
 // truncated, never removed.
 [[nodiscard]] Result<std::filesystem::path> extract_update_archive(const std::filesystem::path& archive,
+                                                                   const std::filesystem::path& destination,
+                                                                   std::shared_ptr<const std::atomic<bool>> cancel);
+
+// extract_update_archive from an archive the caller has already opened (and
+// verified), so that what is extracted is the very file that was checked;
+// `archive_path` only names it in errors.
+[[nodiscard]] Result<std::filesystem::path> extract_update_archive(const platform::InputFile& archive,
+                                                                   const std::filesystem::path& archive_path,
                                                                    const std::filesystem::path& destination,
                                                                    std::shared_ptr<const std::atomic<bool>> cancel);
 

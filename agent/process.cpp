@@ -8,6 +8,7 @@
 #include "agent/process_platform.h"
 #include "platform/process.h"
 #include "platform/random.h"
+#include "platform/windows_command_line.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -49,25 +50,10 @@ std::string probe_name(std::uint64_t value) {
     return name;
 }
 
-// Quotes text so that the Windows parser gives it back unchanged.
+// Quotes text so that the Windows parser gives it back unchanged; always in
+// double quotes, so that the worker's paths stand out in its parameters.
 std::string quote_text(std::string_view text) {
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (const char c : text) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes count only before a quote; there each stands doubled
-        // and one more escapes the quote.
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out.push_back(c);
-    }
-    // Before the closing quote every backslash is doubled.
-    out.append(backslashes * 2, '\\');
-    out.push_back('"');
-    return out;
+    return platform::quote_windows_argument(text, platform::Enclosing::Always);
 }
 
 }  // namespace

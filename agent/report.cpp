@@ -1,9 +1,13 @@
 #include "agent/report.h"
 
+#include <vector>
+
 #include "common/constants.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
+#include "platform/private_directory.h"
+#include "platform/text.h"
 
 namespace tessaryndle::agent {
 
@@ -15,25 +19,31 @@ std::optional<std::filesystem::path> failure_log_path() {
 }
 
 void report_failure(const UpdateError& error) {
-    // 1. The line for the process that started us; lost when there is no
-    //    standard output.
+    // The line for the process that started us; lost when there is no
+    // standard output.
     const std::string text = error.display();
     (void)platform::write_stdout("ERROR:" + text + "\n");
     (void)platform::flush_stdout();
 
-    // 2.-5. The failure log, replaced whole. Each failure here only skips the
-    //    rest: reporting must never fail the report. The text goes to a
-    //    temporary sibling that is renamed over the log: a link planted at
-    //    the log's name is replaced, never written through (the elevated
-    //    worker reports here too), and a stale temporary is removed as an
-    //    entry first.
-    const auto log = failure_log_path();
-    if (!log) return;
-    if (!platform::create_directories(log->parent_path())) return;
-    std::filesystem::path temporary = *log;
-    temporary += ".new";
-    (void)platform::replace_file_contents(*log, temporary, text, platform::ExistingTemporary::Remove,
-                                          platform::RenameKind::Ordinary);
+    // The failure log, replaced whole. A failure here only skips the rest:
+    // reporting must never fail the report. The elevated worker reports
+    // here too, into a folder the user owns, so nothing is written through
+    // a link the user planted: each folder below the local application data
+    // is created or opened without following a link and checked on that
+    // handle (a link or junction there skips the log), and the text goes to
+    // a temporary sibling that is renamed over the log, which replaces a
+    // link at the log's name instead of writing through it.
+    // The local application data folder itself is the user's own and
+    // followed, as every program of the user's follows it; it is created
+    // when missing (a fresh account natively may lack it).
+    auto folder = platform::local_app_data_folder();
+    if (!folder || !platform::create_directories(*folder)) return;
+    const std::vector<std::filesystem::path> names{path_from_utf8(TRUSTED_APPLICATION_ID),
+                                                   path_from_utf8(FAILURE_LOG_DIRECTORY)};
+    const std::filesystem::path log_name = path_from_utf8(FAILURE_LOG_NAME);
+    std::filesystem::path temporary_name = log_name;
+    temporary_name += ".new";
+    (void)platform::replace_file_below(*folder, names, log_name, temporary_name, text);
 }
 
 }  // namespace tessaryndle::agent

@@ -13,8 +13,11 @@ namespace tessaryndle::agent {
 // {local app data}/com.tessaryndle.qm4-link/Updater/last-error.log with the
 // text alone (UTF-8, no newline), written completely to
 // "last-error.log.new" beside it and renamed over the log, so that a link at
-// either name is replaced and never written through. Never fails: every step
-// that cannot be done is skipped.
+// either name is replaced and never written through. The two folders below
+// the local application data are created when missing and reached without
+// following a link or junction (platform::replace_file_below): with one on
+// the way the log is not written. Never fails: every step that cannot be
+// done is skipped.
 void report_failure(const UpdateError& error);
 
 // The failure log's path, when the local application data folder is known.

@@ -8,6 +8,7 @@
 
 #include "agent/plan.h"
 #include "common/update_error.h"
+#include "platform/input_file.h"
 
 namespace tessaryndle::agent {
 
@@ -19,8 +20,12 @@ namespace tessaryndle::agent {
 //  3-7. key and signature: InvalidSignature "decode public key: {detail}",
 //       "public key must contain 32 bytes", "decode signature: {detail}",
 //       "signature error", "signature error: Cannot decompress Edwards point";
-//  8-9. open with full sharing and a read-only mapping of the whole file: Io
-//       at the archive path (an empty file cannot be mapped);
+//  8-9. one open without following a link, checked on that handle to be a
+//       regular file (a link or anything else put in its place after step 1
+//       fails here), and a read-only mapping of that same open file: Io at
+//       the archive path (an empty file cannot be mapped); a size on the
+//       handle or in the mapping other than {content_length} gives the
+//       InvalidArtifact of step 2;
 //  10.  when `artifact.sha256` is given: InvalidArtifact "SHA-256 mismatch:
 //       expected {sha256}, received {digest}" unless it equals the file's
 //       digest ignoring letter case;
@@ -30,6 +35,14 @@ namespace tessaryndle::agent {
 // time on two threads; the failure reported is the first in the order above
 // all the same. Nothing on disk changes; no handle or mapping is left open.
 [[nodiscard]] Result<void> verify_artifact(const std::filesystem::path& archive_path, const VerifiedArtifact& artifact,
+                                           std::string_view public_key_text);
+
+// verify_artifact on an archive the caller has opened
+// (platform::InputFile::open_no_follow, so a regular file, not a link), so
+// that it can go on using the very file that was verified; `archive_path`
+// only names it in errors. Steps 1-2 are judged on the handle.
+[[nodiscard]] Result<void> verify_artifact(const platform::InputFile& archive,
+                                           const std::filesystem::path& archive_path, const VerifiedArtifact& artifact,
                                            std::string_view public_key_text);
 
 // The checks install-plan mode runs before deciding how to install, each

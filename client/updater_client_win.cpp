@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "client/updater_client.h"
+#include "platform/create_process_win.h"
 #include "platform/win_handle.h"
-#include "platform/windows_command_line.h"
 
 namespace tessaryndle::client {
 namespace {
@@ -14,40 +14,6 @@ namespace {
 constexpr std::string_view OUTPUT_LABEL = "updater agent output";
 
 OsError last_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
-
-// An attribute list that lets the child inherit exactly `handles`, deleted
-// on every path out.
-class InheritedHandles {
-public:
-    explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        storage_.resize(size);
-        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
-        initialised_ = true;
-        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                       handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
-            return;
-        }
-        list_ = list;
-    }
-    ~InheritedHandles() {
-        if (initialised_)
-            DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data()));
-    }
-    InheritedHandles(const InheritedHandles&) = delete;
-    InheritedHandles& operator=(const InheritedHandles&) = delete;
-
-    // Null when the list could not be made; GetLastError() tells why.
-    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
-
-private:
-    std::vector<HANDLE> handles_;
-    std::vector<unsigned char> storage_;
-    bool initialised_ = false;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
 
 // Whether the application runs inside a job that lets its children leave:
 // a job that kills its processes when it closes would otherwise take the
@@ -87,30 +53,22 @@ Result<UpdateAgent> UpdateAgent::start(const std::filesystem::path& agent_execut
 
     // Only the pipe and the null device are inherited: a handle of the
     // application's that the agent kept open would outlive the application.
-    const InheritedHandles inherited({write_end.get(), null_device.get()});
+    const platform::InheritedHandles inherited({write_end.get(), null_device.get()});
     if (inherited.list() == nullptr) return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = null_device.get();
-    startup.StartupInfo.hStdOutput = write_end.get();
-    startup.StartupInfo.hStdError = null_device.get();
-    startup.lpAttributeList = inherited.list();
+    platform::ProcessStart start;
+    start.input = null_device.get();
+    start.output = write_end.get();
+    start.error = null_device.get();
+    start.only_inherited = &inherited;
+    if (may_break_away_from_job()) start.flags |= CREATE_BREAKAWAY_FROM_JOB;
 
-    const std::vector<std::wstring> arguments{L"--install-plan", plan_path.native()};
-    std::wstring line = platform::windows_command_line(agent_executable.native(), arguments);
-    DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT;
-    if (may_break_away_from_job()) flags |= CREATE_BREAKAWAY_FROM_JOB;
-    PROCESS_INFORMATION info{};
     // No environment block and no directory of our own: the agent gets the
     // application's.
-    if (!CreateProcessW(agent_executable.c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                        &startup.StartupInfo, &info)) {
-        return fail(UpdateError::io(agent_executable, last_error()));
-    }
-    CloseHandle(info.hThread);
-    return UpdateAgent(reinterpret_cast<std::intptr_t>(info.hProcess),
-                       reinterpret_cast<std::intptr_t>(read_end.release()), info.dwProcessId);
+    const std::vector<std::wstring> arguments{L"--install-plan", plan_path.native()};
+    auto started = platform::create_process(agent_executable, arguments, start);
+    if (!started) return fail(UpdateError::io(agent_executable, started.error()));
+    return UpdateAgent(reinterpret_cast<std::intptr_t>(started->process.release()),
+                       reinterpret_cast<std::intptr_t>(read_end.release()), started->id);
 }
 
 Result<std::size_t> UpdateAgent::read_output() {

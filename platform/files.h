@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/native_handle.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle::platform {
@@ -85,21 +86,21 @@ public:
     // ERROR_TOO_MANY_LINKS) is refused and left exactly as it was.
     [[nodiscard]] static OsResult<OutputFile> create_truncate_no_follow(const std::filesystem::path& path);
 
-    OutputFile(OutputFile&& other) noexcept;
-    OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(OutputFile&& other) noexcept = default;
+    OutputFile& operator=(OutputFile&& other) noexcept = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();
+    ~OutputFile() = default;
 
     // Writes every byte, retrying interrupted and partial writes.
     [[nodiscard]] OsResult<void> write_all(std::string_view bytes);
     // Flushes the file to stable storage (FlushFileBuffers / fsync).
     [[nodiscard]] OsResult<void> flush();
-    void close();
+    void close() { handle_.reset(); }
 
 private:
     explicit OutputFile(std::intptr_t handle) : handle_(handle) {}
-    std::intptr_t handle_;
+    NativeHandle handle_;
 };
 
 // Creates or truncates the file and writes `bytes` as its whole content.

@@ -2,6 +2,12 @@
 
 namespace tessaryndle::platform {
 
+OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
+    auto file = OutputFile::create_truncate(path);
+    if (!file) return std::unexpected(file.error());
+    return file->write_all(bytes);
+}
+
 std::expected<void, ReplaceFailure> replace_file_contents(const std::filesystem::path& target,
                                                           const std::filesystem::path& temporary,
                                                           std::string_view bytes, ExistingTemporary existing,

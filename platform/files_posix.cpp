@@ -146,29 +146,10 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     return OutputFile(fd.release());
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-OutputFile::~OutputFile() { close(); }
-
-void OutputFile::close() {
-    if (handle_ >= 0) {
-        ::close(static_cast<int>(handle_));
-        handle_ = -1;
-    }
-}
-
 OsResult<void> OutputFile::write_all(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n =
-            retry_on_eintr([&] { return ::write(static_cast<int>(handle_), bytes.data(), bytes.size()); });
+            retry_on_eintr([&] { return ::write(static_cast<int>(handle_.get()), bytes.data(), bytes.size()); });
         if (n < 0) return std::unexpected(OsError::last());
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -176,14 +157,8 @@ OsResult<void> OutputFile::write_all(std::string_view bytes) {
 }
 
 OsResult<void> OutputFile::flush() {
-    if (::fsync(static_cast<int>(handle_)) != 0) return std::unexpected(OsError::last());
+    if (::fsync(static_cast<int>(handle_.get())) != 0) return std::unexpected(OsError::last());
     return {};
-}
-
-OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
-    auto file = OutputFile::create_truncate(path);
-    if (!file) return std::unexpected(file.error());
-    return file->write_all(bytes);
 }
 
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -213,30 +213,11 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     return OutputFile(reinterpret_cast<std::intptr_t>(handle.release()));
 }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-OutputFile::~OutputFile() { close(); }
-
-void OutputFile::close() {
-    if (handle_ != -1) {
-        CloseHandle(to_handle(handle_));
-        handle_ = -1;
-    }
-}
-
 OsResult<void> OutputFile::write_all(std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
-        if (!WriteFile(to_handle(handle_), bytes.data(), chunk, &written, nullptr)) {
+        if (!WriteFile(to_handle(handle_.get()), bytes.data(), chunk, &written, nullptr)) {
             return std::unexpected(OsError::last());
         }
         bytes.remove_prefix(written);
@@ -245,14 +226,8 @@ OsResult<void> OutputFile::write_all(std::string_view bytes) {
 }
 
 OsResult<void> OutputFile::flush() {
-    if (!FlushFileBuffers(to_handle(handle_))) return std::unexpected(OsError::last());
+    if (!FlushFileBuffers(to_handle(handle_.get()))) return std::unexpected(OsError::last());
     return {};
-}
-
-OsResult<void> write_whole_file(const std::filesystem::path& path, std::string_view bytes) {
-    auto file = OutputFile::create_truncate(path);
-    if (!file) return std::unexpected(file.error());
-    return file->write_all(bytes);
 }
 
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {

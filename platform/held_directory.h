@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/files.h"
+#include "platform/native_handle.h"
 
 namespace tessaryndle::platform {
 
@@ -23,16 +24,15 @@ public:
     // not a plain directory.
     [[nodiscard]] static OsResult<HeldDirectory> open_no_follow(const std::filesystem::path& path);
 
-    HeldDirectory(HeldDirectory&& other) noexcept;
-    HeldDirectory& operator=(HeldDirectory&& other) noexcept;
+    HeldDirectory(HeldDirectory&& other) noexcept = default;
+    HeldDirectory& operator=(HeldDirectory&& other) noexcept = default;
     HeldDirectory(const HeldDirectory&) = delete;
     HeldDirectory& operator=(const HeldDirectory&) = delete;
-    ~HeldDirectory();
+    ~HeldDirectory() = default;
 
 private:
     explicit HeldDirectory(std::intptr_t handle) : handle_(handle) {}
-    void close();
-    std::intptr_t handle_;
+    NativeHandle handle_;
 };
 
 }  // namespace tessaryndle::platform

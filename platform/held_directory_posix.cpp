@@ -22,21 +22,4 @@ OsResult<HeldDirectory> HeldDirectory::open_no_follow(const std::filesystem::pat
     return held;
 }
 
-HeldDirectory::HeldDirectory(HeldDirectory&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-HeldDirectory& HeldDirectory::operator=(HeldDirectory&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-HeldDirectory::~HeldDirectory() { close(); }
-
-void HeldDirectory::close() {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-    handle_ = -1;
-}
-
 }  // namespace tessaryndle::platform

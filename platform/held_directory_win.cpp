@@ -8,7 +8,6 @@ namespace tessaryndle::platform {
 namespace {
 
 std::intptr_t from_handle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
-HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 }  // namespace
 
@@ -30,23 +29,6 @@ OsResult<HeldDirectory> HeldDirectory::open_no_follow(const std::filesystem::pat
         return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
     }
     return held;
-}
-
-HeldDirectory::HeldDirectory(HeldDirectory&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-
-HeldDirectory& HeldDirectory::operator=(HeldDirectory&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-}
-
-HeldDirectory::~HeldDirectory() { close(); }
-
-void HeldDirectory::close() {
-    if (handle_ != 0) CloseHandle(to_handle(handle_));
-    handle_ = 0;
 }
 
 }  // namespace tessaryndle::platform

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/native_handle.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle::platform {
@@ -19,16 +20,15 @@ public:
     // parent has reaped the process. Failure: the OS error of the open.
     [[nodiscard]] static OsResult<HeldProcess> open(std::uint32_t process_id);
 
-    HeldProcess(HeldProcess&& other) noexcept;
-    HeldProcess& operator=(HeldProcess&& other) noexcept;
+    HeldProcess(HeldProcess&& other) noexcept = default;
+    HeldProcess& operator=(HeldProcess&& other) noexcept = default;
     HeldProcess(const HeldProcess&) = delete;
     HeldProcess& operator=(const HeldProcess&) = delete;
-    ~HeldProcess();
+    ~HeldProcess() = default;
 
 private:
     explicit HeldProcess(std::intptr_t handle) : handle_(handle) {}
-    void close();
-    std::intptr_t handle_;
+    NativeHandle handle_;
 };
 
 }  // namespace tessaryndle::platform

@@ -13,21 +13,4 @@ OsResult<HeldProcess> HeldProcess::open(std::uint32_t process_id) {
     return HeldProcess(static_cast<std::intptr_t>(fd));
 }
 
-HeldProcess::HeldProcess(HeldProcess&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-HeldProcess& HeldProcess::operator=(HeldProcess&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-HeldProcess::~HeldProcess() { close(); }
-
-void HeldProcess::close() {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-    handle_ = -1;
-}
-
 }  // namespace tessaryndle::platform

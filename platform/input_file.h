@@ -7,6 +7,7 @@
 #include <span>
 
 #include "platform/files.h"
+#include "platform/native_handle.h"
 
 namespace tessaryndle::platform {
 
@@ -19,11 +20,11 @@ public:
     // directory, device or pipe with ERROR_ACCESS_DENIED (EISDIR, EINVAL).
     [[nodiscard]] static OsResult<InputFile> open_no_follow(const std::filesystem::path& path);
 
-    InputFile(InputFile&& other) noexcept;
-    InputFile& operator=(InputFile&& other) noexcept;
+    InputFile(InputFile&& other) noexcept = default;
+    InputFile& operator=(InputFile&& other) noexcept = default;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
-    ~InputFile();
+    ~InputFile() = default;
 
     // The file's current size in bytes.
     [[nodiscard]] OsResult<std::uint64_t> size() const;
@@ -38,8 +39,12 @@ public:
 
 private:
     explicit InputFile(std::intptr_t handle) : handle_(handle) {}
-    void close() noexcept;
-    std::intptr_t handle_;
+    // Reads at most `into.size()` bytes at `offset` into `into`; 0 at the end
+    // of the file.
+    [[nodiscard]] OsResult<std::size_t> read_some_at(std::uint64_t offset, std::span<std::uint8_t> into) const;
+    // What read_exact_at reports when the file ends too early.
+    [[nodiscard]] static OsError end_of_file_error();
+    NativeHandle handle_;
 };
 
 }  // namespace tessaryndle::platform

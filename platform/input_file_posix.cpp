@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-#include <utility>
-
 #include "platform/descriptor_posix.h"
 #include "platform/input_file.h"
 
 namespace tessaryndle::platform {
+namespace {
+
+int descriptor(const NativeHandle& handle) { return static_cast<int>(handle.get()); }
+
+}  // namespace
 
 OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path) {
     // O_NONBLOCK: a FIFO in the file's place must not stall the open.
@@ -22,43 +25,23 @@ OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path)
     return file;
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-InputFile::~InputFile() { close(); }
-
-void InputFile::close() noexcept {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-    handle_ = -1;
-}
-
 OsResult<std::uint64_t> InputFile::size() const {
     struct stat st {};
-    if (::fstat(static_cast<int>(handle_), &st) != 0) return std::unexpected(OsError::last());
+    if (::fstat(descriptor(handle_), &st) != 0) return std::unexpected(OsError::last());
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
-    while (!into.empty()) {
-        const ssize_t n = retry_on_eintr(
-            [&] { return ::pread(static_cast<int>(handle_), into.data(), into.size(), static_cast<off_t>(offset)); });
-        if (n < 0) return std::unexpected(OsError::last());
-        if (n == 0) return std::unexpected(OsError::from_code(EIO));
-        into = into.subspan(static_cast<std::size_t>(n));
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return {};
+OsResult<std::size_t> InputFile::read_some_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    const ssize_t n = retry_on_eintr(
+        [&] { return ::pread(descriptor(handle_), into.data(), into.size(), static_cast<off_t>(offset)); });
+    if (n < 0) return std::unexpected(OsError::last());
+    return static_cast<std::size_t>(n);
 }
 
+OsError InputFile::end_of_file_error() { return OsError::from_code(EIO); }
+
 OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
-    const int fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+    const int fd = ::fcntl(descriptor(handle_), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return std::unexpected(OsError::last());
     return fd;
 }

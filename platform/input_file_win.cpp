@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <utility>
-
 #include "platform/extended_path_win.h"
 #include "platform/input_file.h"
 #include "platform/win_handle.h"
@@ -11,7 +9,7 @@ namespace {
 
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 
-HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE to_handle(const NativeHandle& handle) { return reinterpret_cast<HANDLE>(handle.get()); }
 
 }  // namespace
 
@@ -37,43 +35,28 @@ OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path)
     return InputFile(reinterpret_cast<std::intptr_t>(handle.release()));
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-InputFile::~InputFile() { close(); }
-
-void InputFile::close() noexcept {
-    if (handle_ != -1) CloseHandle(to_handle(handle_));
-    handle_ = -1;
-}
-
 OsResult<std::uint64_t> InputFile::size() const {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(to_handle(handle_), &size)) return std::unexpected(OsError::last());
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
-    while (!into.empty()) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = into.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(into.size());
-        DWORD read = 0;
-        if (!ReadFile(to_handle(handle_), into.data(), chunk, &read, &at)) return std::unexpected(OsError::last());
-        if (read == 0) return std::unexpected(OsError::from_code(ERROR_HANDLE_EOF));
-        into = into.subspan(read);
-        offset += read;
+OsResult<std::size_t> InputFile::read_some_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    // ReadFile takes a 32-bit length.
+    const DWORD chunk = into.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(into.size());
+    DWORD read = 0;
+    if (!ReadFile(to_handle(handle_), into.data(), chunk, &read, &at)) {
+        // A positioned read at or past the end fails with this error.
+        if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+        return std::unexpected(OsError::last());
     }
-    return {};
+    return static_cast<std::size_t>(read);
 }
+
+OsError InputFile::end_of_file_error() { return OsError::from_code(ERROR_HANDLE_EOF); }
 
 OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
     HANDLE duplicate = nullptr;

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "platform/files.h"
+#include "platform/input_file.h"
 
 namespace tessaryndle::platform {
 
@@ -22,6 +23,11 @@ public:
     // No handle stays open once the call has returned, whatever the outcome:
     // the view alone keeps the file's pages reachable until destruction.
     [[nodiscard]] static OsResult<MappedFile> open(const std::filesystem::path& path);
+    // Maps the whole of a file that is already open, as open() maps a file
+    // it opened itself: what is mapped is the very file that was opened and
+    // checked, whatever its path names by now. Works on a duplicate of the
+    // handle, closed before the call returns.
+    [[nodiscard]] static OsResult<MappedFile> map(const InputFile& file);
 
     MappedFile(MappedFile&& other) noexcept;
     MappedFile& operator=(MappedFile&& other) noexcept;
@@ -34,6 +40,9 @@ public:
 
 private:
     MappedFile(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    // Maps the open file `handle` (a HANDLE or a descriptor); the caller
+    // keeps and closes the handle.
+    [[nodiscard]] static OsResult<MappedFile> map_handle(std::intptr_t handle);
     void release() noexcept;
 
     const std::uint8_t* data_ = nullptr;

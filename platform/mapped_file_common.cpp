@@ -18,4 +18,11 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 
 MappedFile::~MappedFile() { release(); }
 
+OsResult<MappedFile> MappedFile::map(const InputFile& file) {
+    const auto duplicate = file.duplicate_native_handle();
+    if (!duplicate) return std::unexpected(duplicate.error());
+    const NativeHandle owned(*duplicate);
+    return map_handle(owned.get());
+}
+
 }  // namespace tessaryndle::platform

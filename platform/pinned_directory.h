@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/native_handle.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle::platform {
@@ -23,16 +24,15 @@ public:
     // a missing entry included.
     [[nodiscard]] static OsResult<std::optional<PinnedDirectory>> open(const std::filesystem::path& path);
 
-    PinnedDirectory(PinnedDirectory&& other) noexcept;
-    PinnedDirectory& operator=(PinnedDirectory&& other) noexcept;
+    PinnedDirectory(PinnedDirectory&& other) noexcept = default;
+    PinnedDirectory& operator=(PinnedDirectory&& other) noexcept = default;
     PinnedDirectory(const PinnedDirectory&) = delete;
     PinnedDirectory& operator=(const PinnedDirectory&) = delete;
-    ~PinnedDirectory();
+    ~PinnedDirectory() = default;
 
 private:
     explicit PinnedDirectory(std::intptr_t handle) : handle_(handle) {}
-    void close() noexcept;
-    std::intptr_t handle_;
+    NativeHandle handle_;
 };
 
 }  // namespace tessaryndle::platform

@@ -24,21 +24,4 @@ OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesy
     return std::optional<PinnedDirectory>(PinnedDirectory(fd.release()));
 }
 
-PinnedDirectory::PinnedDirectory(PinnedDirectory&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-PinnedDirectory& PinnedDirectory::operator=(PinnedDirectory&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-PinnedDirectory::~PinnedDirectory() { close(); }
-
-void PinnedDirectory::close() noexcept {
-    if (handle_ >= 0) ::close(static_cast<int>(handle_));
-    handle_ = -1;
-}
-
 }  // namespace tessaryndle::platform

@@ -10,8 +10,6 @@ namespace {
 
 constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 
-HANDLE to_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
 }  // namespace
 
 OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesystem::path& path) {
@@ -37,23 +35,6 @@ OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesy
         }
     }
     return std::optional<PinnedDirectory>(std::move(pinned));
-}
-
-PinnedDirectory::PinnedDirectory(PinnedDirectory&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-
-PinnedDirectory& PinnedDirectory::operator=(PinnedDirectory&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, 0);
-    }
-    return *this;
-}
-
-PinnedDirectory::~PinnedDirectory() { close(); }
-
-void PinnedDirectory::close() noexcept {
-    if (handle_ != 0) CloseHandle(to_handle(handle_));
-    handle_ = 0;
 }
 
 }  // namespace tessaryndle::platform

@@ -6,6 +6,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "platform/os_error.h"
@@ -58,5 +59,25 @@ using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
 // success.
 [[nodiscard]] PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
                                                                     const std::vector<std::filesystem::path>& names);
+
+// Replaces the file `base`/`names`.../`file_name` as replace_file_contents
+// does (the bytes go to `temporary_name` beside it, created new after
+// whatever had that name was removed as an entry, flushed, and renamed over
+// the file, so that a link at either name is replaced and never written
+// through), reaching its folder without following any link or junction that
+// someone else put on the way. For folders that the user owns, written by a
+// caller that may run with more rights than the user: `base` is followed
+// and must be a directory; each name is created when missing (with the
+// ordinary inherited rights; natively mode 0777 less the umask), then opened
+// and checked as create_private_directory checks it, except that any owner
+// is accepted and nothing about its rights changes. A link, junction or
+// something that is no directory on the way is `unsafe`, and nothing is
+// written. The folders are held (Windows) or are the descriptors the file is
+// written and renamed through (natively) until the call returns.
+[[nodiscard]] PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& base,
+                                                              const std::vector<std::filesystem::path>& names,
+                                                              const std::filesystem::path& file_name,
+                                                              const std::filesystem::path& temporary_name,
+                                                              std::string_view bytes);
 
 }  // namespace tessaryndle::platform

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include <string_view>
 #include <utility>
 
 #include "platform/descriptor_posix.h"
@@ -29,16 +30,23 @@ PrivateDirectoryResult<void> check_owner(int fd) {
     return {};
 }
 
+// Whose directories are accepted: only those of the trusted owner, or those
+// of anybody (a folder of the user's that the caller writes into).
+enum class Owner { Trusted, Any };
+
 // `name` inside `parent`, never through a link at `name`: ELOOP there means
 // a link, ENOTDIR something that is not a directory.
-PrivateDirectoryResult<Descriptor> open_component(int parent, const std::filesystem::path& name) {
+PrivateDirectoryResult<Descriptor> open_component(int parent, const std::filesystem::path& name,
+                                                  Owner owner = Owner::Trusted) {
     const int fd = retry_on_eintr([&] { return ::openat(parent, name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); });
     if (fd < 0) {
         if (errno == ELOOP || errno == ENOTDIR) return unsafe();
         return os_failure(OsError::last());
     }
     Descriptor directory(fd);
-    if (auto owner = check_owner(directory.get()); !owner) return std::unexpected(owner.error());
+    if (owner == Owner::Trusted) {
+        if (auto checked = check_owner(directory.get()); !checked) return std::unexpected(checked.error());
+    }
     return directory;
 }
 
@@ -69,12 +77,29 @@ bool plain_component(const std::filesystem::path& name) {
     return !text.empty() && text != "." && text != ".." && text.find('/') == text.npos;
 }
 
-PrivateDirectoryResult<Descriptor> open_base(const std::filesystem::path& base) {
+PrivateDirectoryResult<Descriptor> open_base(const std::filesystem::path& base, Owner owner = Owner::Trusted) {
     const int fd = retry_on_eintr([&] { return ::open(base.c_str(), DIRECTORY_FLAGS); });
     if (fd < 0) return os_failure(OsError::last());
     Descriptor directory(fd);
-    if (auto owner = check_owner(directory.get()); !owner) return std::unexpected(owner.error());
+    if (owner == Owner::Trusted) {
+        if (auto checked = check_owner(directory.get()); !checked) return std::unexpected(checked.error());
+    }
     return directory;
+}
+
+// Writes `bytes` whole to the new file `name` inside `directory`, never
+// through a link there, and flushes it.
+OsResult<void> write_new_file_at(int directory, const std::filesystem::path& name, std::string_view bytes) {
+    const Descriptor file(retry_on_eintr(
+        [&] { return ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644); }));
+    if (!file.valid()) return std::unexpected(OsError::last());
+    while (!bytes.empty()) {
+        const ssize_t n = retry_on_eintr([&] { return ::write(file.get(), bytes.data(), bytes.size()); });
+        if (n < 0) return std::unexpected(OsError::last());
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (::fsync(file.get()) != 0) return std::unexpected(OsError::last());
+    return {};
 }
 
 }  // namespace
@@ -117,6 +142,34 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
         if (removed.error().code == ENOENT) return {};
         return os_failure(removed.error());
     }
+    return {};
+}
+
+PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& base,
+                                                const std::vector<std::filesystem::path>& names,
+                                                const std::filesystem::path& file_name,
+                                                const std::filesystem::path& temporary_name, std::string_view bytes) {
+    if (!plain_component(file_name) || !plain_component(temporary_name)) return unsafe();
+    auto current = open_base(base, Owner::Any);
+    if (!current) return std::unexpected(current.error());
+    for (const std::filesystem::path& name : names) {
+        if (!plain_component(name)) return unsafe();
+        if (::mkdirat(current->get(), name.c_str(), S_IRWXU | S_IRWXG | S_IRWXO) != 0 && errno != EEXIST) {
+            return os_failure(OsError::last());
+        }
+        auto next = open_component(current->get(), name, Owner::Any);
+        if (!next) return std::unexpected(next.error());
+        current = std::move(next);
+    }
+    // Everything below goes through the descriptor of the folder just
+    // checked: a link put in place of a folder meanwhile is never entered.
+    const int folder = current->get();
+    if (::unlinkat(folder, temporary_name.c_str(), 0) != 0 && errno != ENOENT) return os_failure(OsError::last());
+    if (auto written = write_new_file_at(folder, temporary_name, bytes); !written) return os_failure(written.error());
+    if (::renameat(folder, temporary_name.c_str(), folder, file_name.c_str()) != 0) {
+        return os_failure(OsError::last());
+    }
+    if (::fsync(folder) != 0) return os_failure(OsError::last());
     return {};
 }
 

@@ -60,6 +60,10 @@ bool owned_by_current_user(PSID owner) {
     return EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) != FALSE;
 }
 
+// Whose directories are accepted: only those of the trusted owners, or those
+// of anybody (a folder of the user's that the caller writes into).
+enum class Owner { Trusted, Any };
+
 // Only a directory that the Administrators group or SYSTEM owns is trusted:
 // the owner may always change the DACL, so a directory that the user's side
 // made could be opened up again after the worker closed it.
@@ -106,7 +110,7 @@ struct Chain {
 
 // The base is the system's folder: followed, but it must be a directory with
 // a trusted owner.
-PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
+PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base, Owner owner = Owner::Trusted) {
     UniqueHandle handle(CreateFileW(extended_length_path(base).c_str(),
                                     READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -114,7 +118,9 @@ PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return os_failure(OsError::from_code(ERROR_DIRECTORY));
-    if (auto owner = check_owner(handle.get()); !owner) return std::unexpected(owner.error());
+    if (owner == Owner::Trusted) {
+        if (auto checked = check_owner(handle.get()); !checked) return std::unexpected(checked.error());
+    }
     auto final = final_path(handle.get());
     if (!final) return std::unexpected(final.error());
     Chain chain;
@@ -129,7 +135,8 @@ PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base) {
 // point of any kind, with a trusted owner, and (by its final path) really
 // inside the directory before it, since a parent that became a junction
 // after it was checked would otherwise lead elsewhere.
-PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access) {
+PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access,
+                                     Owner owner = Owner::Trusted) {
     const std::filesystem::path path = chain.path / name;
     UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(),
                                     access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
@@ -141,7 +148,9 @@ PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& 
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return unsafe();
     }
-    if (auto owner = check_owner(handle.get()); !owner) return std::unexpected(owner.error());
+    if (owner == Owner::Trusted) {
+        if (auto checked = check_owner(handle.get()); !checked) return std::unexpected(checked.error());
+    }
     auto final = final_path(handle.get());
     if (!final) return std::unexpected(final.error());
     if (!directly_inside(*final, chain.final)) return unsafe();
@@ -224,6 +233,29 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
         if (removed.error().code == ERROR_FILE_NOT_FOUND || removed.error().code == ERROR_PATH_NOT_FOUND) return {};
         return os_failure(removed.error());
     }
+    return {};
+}
+
+PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& base,
+                                                const std::vector<std::filesystem::path>& names,
+                                                const std::filesystem::path& file_name,
+                                                const std::filesystem::path& temporary_name, std::string_view bytes) {
+    if (!plain_component(file_name) || !plain_component(temporary_name)) return unsafe();
+    auto chain = open_base(base, Owner::Any);
+    if (!chain) return std::unexpected(chain.error());
+    for (const std::filesystem::path& name : names) {
+        if (!plain_component(name)) return unsafe();
+        if (!CreateDirectoryW(extended_length_path(chain->path / name).c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            return os_failure(OsError::last());
+        }
+        if (auto handle = enter(*chain, name, 0, Owner::Any); !handle) return std::unexpected(handle.error());
+    }
+    // Every folder of the chain stays held while the file is replaced: none
+    // can be renamed or swapped for a junction until the call returns.
+    auto replaced = replace_file_contents(chain->path / file_name, chain->path / temporary_name, bytes,
+                                          ExistingTemporary::Remove, RenameKind::Ordinary);
+    if (!replaced) return os_failure(replaced.error().error);
     return {};
 }
 

@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/create_process_win.h"
 #include "platform/process.h"
 #include "platform/win_handle.h"
-#include "platform/windows_command_line.h"
 
 namespace tessaryndle::platform {
 
@@ -30,29 +30,15 @@ OsResult<std::filesystem::path> own_executable_path() {
 }
 
 OsResult<void> start_executable(const std::filesystem::path& program, const std::vector<NativeString>& arguments) {
-    // CreateProcessW may write into the command line, so it gets its own
-    // NUL-terminated copy.
-    std::wstring line = windows_command_line(program.native(), arguments);
-    std::vector<wchar_t> mutable_line(line.begin(), line.end());
-    mutable_line.push_back(L'\0');
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-
-    PROCESS_INFORMATION info{};
     // No environment block and no current directory of our own: the child
-    // gets the launcher's environment and working directory.
-    if (!CreateProcessW(program.c_str(), mutable_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        nullptr, nullptr, &startup, &info)) {
-        return std::unexpected(OsError::from_code(static_cast<std::int64_t>(GetLastError())));
-    }
-    // The child runs on its own; nothing here waits for it.
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
+    // gets the launcher's environment, working directory and standard
+    // handles. It runs on its own; nothing here waits for it, and both of
+    // its handles are closed on return.
+    ProcessStart start;
+    start.input = GetStdHandle(STD_INPUT_HANDLE);
+    start.output = GetStdHandle(STD_OUTPUT_HANDLE);
+    start.error = GetStdHandle(STD_ERROR_HANDLE);
+    if (auto started = create_process(program, arguments, start); !started) return std::unexpected(started.error());
     return {};
 }
 
@@ -116,25 +102,15 @@ OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path
     const UniqueHandle error = open_null_device(GENERIC_WRITE);
     if (!input.valid() || !output.valid() || !error.valid()) return std::unexpected(last_os_error());
 
-    std::wstring line = windows_command_line(program.native(), arguments);
-    std::vector<wchar_t> mutable_line(line.begin(), line.end());
-    mutable_line.push_back(L'\0');
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.get();
-    startup.hStdOutput = output.get();
-    startup.hStdError = error.get();
-
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), mutable_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        nullptr, nullptr, &startup, &info)) {
-        return std::unexpected(last_os_error());
-    }
+    ProcessStart start;
+    start.input = input.get();
+    start.output = output.get();
+    start.error = error.get();
+    auto started = create_process(program, arguments, start);
+    if (!started) return std::unexpected(started.error());
     // The child holds its own copies of the null-device handles now; ours
     // close when this function returns.
-    return ChildProcess(as_value(info.hProcess), as_value(info.hThread), info.dwProcessId);
+    return ChildProcess(as_value(started->process.release()), as_value(started->thread.release()), started->id);
 }
 
 }  // namespace tessaryndle::platform

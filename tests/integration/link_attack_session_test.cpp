@@ -6,16 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <map>
-#include <thread>
 
 #include "agent/plan.h"
 #include "agent/privileged_session.h"
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
+#include "tests/support/link_swap.h"
 #include "tests/support/plan_fixture.h"
 
 namespace tessaryndle::test {
@@ -103,6 +102,12 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
             EXPECT_EQ(s.agent.failure_log(), usage);
         };
     };
+    // A link on the way to the log: it stays, and no log is written.
+    const auto no_log = [](Scene& s) {
+        EXPECT_TRUE(fs::is_symlink(s.agent.failure_log_path().parent_path()) ||
+                    fs::is_symlink(s.agent.failure_log_path().parent_path().parent_path()));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(s.outside / std::string(FAILURE_LOG_NAME))));
+    };
     struct Case {
         std::string name;
         std::function<void(Scene&)> plant;
@@ -144,6 +149,12 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
              fs::create_symlink(s.outside / "keep.txt", s.agent.failure_log_path().string() + ".new");
          },
          no_arguments, "ERROR:" + usage + "\n", log_replaced("last-error.log.new")},
+        {"the failure log's folder is a link",
+         [](Scene& s) { link_directory(s.outside.path(), s.agent.failure_log_path().parent_path()); }, no_arguments,
+         "ERROR:" + usage + "\n", no_log},
+        {"the application's folder above the failure log is a link",
+         [](Scene& s) { link_directory(s.outside.path(), s.agent.failure_log_path().parent_path().parent_path()); },
+         no_arguments, "ERROR:" + usage + "\n", no_log},
         {"the plan is a link to a plan", [](Scene& s) { fs::create_symlink(s.outside / "plan.json", s.plan_path); },
          install_plan, not_regular},
         {"the plan is a FIFO",
@@ -175,24 +186,8 @@ TEST(LinkAttack, APlanSwappedForALinkIsNeverReadThroughIt) {
     write_file(plain, "not a plan");
     const fs::path target = write_plan(dir / "other", plan_text(valid_plan(dir.path())));
     const fs::path plan = dir / "plan.json";
-    fs::create_hard_link(plain, plan);
-
-    std::atomic<bool> stop{false};
-    std::thread swapper([&] {
-        while (!stop) {
-            fs::create_symlink(target, dir / "link.tmp");
-            fs::rename(dir / "link.tmp", plan);
-            fs::create_hard_link(plain, dir / "plain.tmp");
-            fs::rename(dir / "plain.tmp", plan);
-        }
-    });
-    int through_link = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    for (int i = 0; i < 50000 && std::chrono::steady_clock::now() < deadline; ++i) {
-        if (agent::load_install_plan(plan)) ++through_link;
-    }
-    stop = true;
-    swapper.join();
+    const int through_link =
+        test::successes_while_swapping(plan, plain, target, [&] { return agent::load_install_plan(plan).has_value(); });
     EXPECT_EQ(through_link, 0);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ public:
     [[nodiscard]] std::optional<std::string> read_line();
 
 private:
+    // Reads what the child has written, at most `into.size()` bytes; 0 at the
+    // end of its output (or when the pipe fails).
+    [[nodiscard]] std::size_t read_some(std::span<char> into);
+
     struct Handles;
     std::unique_ptr<Handles> handles_;
     std::uint32_t pid_ = 0;

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "tests/support/piped_child.h"
@@ -49,21 +48,11 @@ PipedChild::~PipedChild() {
     if (handles_->read_fd >= 0) ::close(handles_->read_fd);
 }
 
-std::optional<std::string> PipedChild::read_line() {
+std::size_t PipedChild::read_some(std::span<char> into) {
     for (;;) {
-        if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {
-            std::string line = buffer_.substr(0, newline);
-            buffer_.erase(0, newline + 1);
-            return line;
-        }
-        char chunk[512];
-        const ssize_t n = ::read(handles_->read_fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(handles_->read_fd, into.data(), into.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (buffer_.empty()) return std::nullopt;
-            return std::exchange(buffer_, std::string());
-        }
-        buffer_.append(chunk, static_cast<std::size_t>(n));
+        return n <= 0 ? 0 : static_cast<std::size_t>(n);
     }
 }
 

@@ -1,11 +1,10 @@
 #include <windows.h>
 
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
+#include "platform/create_process_win.h"
 #include "platform/win_handle.h"
-#include "platform/windows_command_line.h"
 #include "tests/support/piped_child.h"
 
 namespace tessaryndle::test {
@@ -29,53 +28,25 @@ PipedChild::PipedChild(const std::filesystem::path& program, const std::vector<N
 
     // Only the pipe and the null device are inherited, so the child keeps
     // none of our own standard handles open.
-    HANDLE inherited[] = {write.get(), null.get()};
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    std::vector<unsigned char> storage(size);
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
-    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size) ||
-        !UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited,
-                                   nullptr, nullptr)) {
-        throw std::runtime_error("cannot prepare the handle list");
-    }
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = null.get();
-    startup.StartupInfo.hStdOutput = write.get();
-    startup.StartupInfo.hStdError = null.get();
-    startup.lpAttributeList = attributes;
-
-    std::wstring line = platform::windows_command_line(program.native(), arguments);
-    PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                                        &startup.StartupInfo, &info);
-    DeleteProcThreadAttributeList(attributes);
+    const platform::InheritedHandles inherited({write.get(), null.get()});
+    if (inherited.list() == nullptr) throw std::runtime_error("cannot prepare the handle list");
+    platform::ProcessStart start;
+    start.input = null.get();
+    start.output = write.get();
+    start.error = null.get();
+    start.only_inherited = &inherited;
+    const auto started = platform::create_process(program, arguments, start);
     if (!started) throw std::runtime_error("cannot start " + program.string());
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    pid_ = info.dwProcessId;
+    pid_ = started->id;
 }
 
 PipedChild::~PipedChild() = default;
 
-std::optional<std::string> PipedChild::read_line() {
-    for (;;) {
-        if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {
-            std::string line = buffer_.substr(0, newline);
-            buffer_.erase(0, newline + 1);
-            return line;
-        }
-        char chunk[512];
-        DWORD n = 0;
-        if (!ReadFile(handles_->read.get(), chunk, sizeof chunk, &n, nullptr) || n == 0) {
-            if (buffer_.empty()) return std::nullopt;
-            return std::exchange(buffer_, std::string());
-        }
-        buffer_.append(chunk, n);
-    }
+std::size_t PipedChild::read_some(std::span<char> into) {
+    DWORD n = 0;
+    // A broken pipe means that every writer has closed its end.
+    if (!ReadFile(handles_->read.get(), into.data(), static_cast<DWORD>(into.size()), &n, nullptr)) return 0;
+    return n;
 }
 
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }

@@ -2,8 +2,8 @@
 
 #include <set>
 
+#include "platform/create_process_win.h"
 #include "platform/win_handle.h"
-#include "platform/windows_command_line.h"
 #include "tests/support/run_program.h"
 
 namespace tessaryndle::test {
@@ -15,10 +15,6 @@ std::wstring widen(const std::string& s) { return utf8_to_utf16(s).value_or(std:
 
 RunResult run_program(const std::filesystem::path& program, const RunOptions& options) {
     RunResult result;
-
-    // Quoted so that the child's CommandLineToArgvW gives back exactly our
-    // arguments.
-    std::wstring line = platform::windows_command_line(program.native(), options.arguments);
 
     // Environment block: ours with the changes applied.
     std::set<std::wstring> overridden;
@@ -67,21 +63,19 @@ RunResult run_program(const std::filesystem::path& program, const RunOptions& op
         }
     }
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = write_end.get();
-    startup.hStdError = error_file.valid() ? error_file.get() : GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION info{};
+    platform::ProcessStart start;
+    start.input = GetStdHandle(STD_INPUT_HANDLE);
+    start.output = write_end.get();
+    start.error = error_file.valid() ? error_file.get() : GetStdHandle(STD_ERROR_HANDLE);
+    start.environment = block.data();
     const std::wstring cwd = options.working_directory.native();
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &info)) {
-        result.start_error = "CreateProcessW failed with " + std::to_string(GetLastError());
+    start.directory = cwd.empty() ? nullptr : cwd.c_str();
+    auto started = platform::create_process(program, options.arguments, start);
+    if (!started) {
+        result.start_error = "CreateProcessW failed with " + std::to_string(started.error().code);
         return result;
     }
-    platform::UniqueHandle process(info.hProcess);
-    platform::UniqueHandle thread(info.hThread);
+    const platform::UniqueHandle process = std::move(started->process);
     write_end.reset();
     error_file.reset();
 

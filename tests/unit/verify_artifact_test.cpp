@@ -6,7 +6,9 @@
 #include <string>
 
 #include "agent/verify.h"
+#include "platform/input_file.h"
 #include "platform/text.h"
+#include "tests/support/link_swap.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
@@ -84,6 +86,46 @@ TEST_F(VerifyArtifactTest, ALinkToAPerfectArchiveIsNotARegularFile) {
     fs::rename(archive_, target);
     fs::create_symlink(target, archive_);
     EXPECT_EQ(verify(), invalid_artifact("archive is not a regular 5000 byte file"));
+}
+
+// The archive's name keeps changing between a plain file of the announced
+// size that is not the archive and a link to the real archive. The plain
+// file never verifies, so a verification that succeeds has looked at the
+// entry and then read through the link.
+TEST_F(VerifyArtifactTest, AnArchiveSwappedForALinkIsNeverVerifiedThroughIt) {
+    if (test::on_windows()) GTEST_SKIP() << "links are tested natively; Wine's reparse points are unreliable";
+    const fs::path real = dir_ / "real.zip";
+    const fs::path plain = dir_ / "plain.zip";
+    fs::rename(archive_, real);
+    test::write_file(plain, std::string(bytes_.size(), 'x'));
+    const int through_link = test::successes_while_swapping(
+        archive_, plain, real, [&] { return verify_artifact(archive_, artifact_, key_text_).has_value(); });
+    EXPECT_EQ(through_link, 0);
+}
+
+// What the caller opened is what is verified, whatever the name names once
+// it is open.
+TEST_F(VerifyArtifactTest, AnOpenArchiveIsVerifiedAsOpened) {
+    if (test::on_windows()) GTEST_SKIP() << "links are tested natively; Wine's reparse points are unreliable";
+    const fs::path other = dir_ / "other.zip";
+    test::write_file(other, std::string(bytes_.size(), 'x'));
+    {
+        const auto opened = platform::InputFile::open_no_follow(archive_);
+        ASSERT_TRUE(opened);
+        fs::rename(archive_, dir_ / "real.zip");
+        fs::create_symlink(other, archive_);
+        EXPECT_EQ(outcome(verify_artifact(*opened, archive_, artifact_, key_text_)), "ok");
+    }
+    fs::remove(archive_);
+    fs::rename(other, archive_);
+    const auto opened = platform::InputFile::open_no_follow(archive_);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(outcome(verify_artifact(*opened, archive_, artifact_, key_text_)),
+              invalid_artifact("SHA-256 mismatch: expected " + *artifact_.sha256 + ", received " +
+                               test::sha256_hex(std::string(bytes_.size(), 'x'))));
+    artifact_.content_length += 1;
+    EXPECT_EQ(outcome(verify_artifact(*opened, archive_, artifact_, key_text_)),
+              invalid_artifact("archive is not a regular 5001 byte file"));
 }
 
 TEST_F(VerifyArtifactTest, AMissingArchiveIsAnIoErrorAtItsPath) {
