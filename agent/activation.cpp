@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/os_error.h"
 #include "platform/pinned_directory.h"
+#include "platform/private_directory.h"
 #include "platform/remove_tree.h"
 #include "platform/text.h"
 #include "platform/tree_walk.h"
@@ -265,7 +266,19 @@ Result<void> activate_update(const InstallPlan& plan) {
         if (auto cleared = clear_leftover(placed); !cleared) return cleared;
     }
     if (!platform::rename_replace(plan.install_source, placed)) {
-        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) return copied;
+        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) {
+            // A partial copy is nobody's build: `placed` was free before the
+            // copy began (a new name, or "~new" cleared above). Left there it
+            // would hold the space a full disk lacks, and the next attempt
+            // would have to put a second copy beside it.
+            (void)platform::remove_tree(placed);
+            return copied;
+        }
+    }
+    // A build the elevated worker extracted still has the rights of its
+    // private session directory, which only administrators may read.
+    if (auto access = platform::inherit_access_from_parent(placed); !access) {
+        return fail(UpdateError::io(placed, access.error()));
     }
     test_hooks::stop_at("after-payload-moved");
 

@@ -20,15 +20,19 @@ namespace tessaryndle::agent {
 
 // Installs the payload in `plan.install_source` into `plan.install_target`
 // as build `plan.build`. The steps run in a fixed order and the first
-// failure ends the operation; nothing done before is undone. Until the
+// failure ends the operation; nothing done before is undone, except that a
+// payload copied only in part (the copy fallback failing, a full disk) is
+// removed again. Until the
 // manifest is replaced (the last step but one) the old build stays active,
 // so a crash at any point leaves an installation the launcher can start.
 // Reinstalling a build whose directory exists (the active one, say) puts
 // the new directory beside the old one first; the only moment without a
 // startable build is then two renames long (the old directory aside as
 // "{build}~old", the new one into place), and pruning removes the old one.
-// Every file of the new build is flushed to stable storage before the
-// manifest switch. Nothing is deleted or written through a link or junction
+// The placed build takes the access rights of the installation
+// (inherit_access_from_parent), not those of the worker's private session
+// directory it may come from. Every file of the new build is flushed to
+// stable storage before the manifest switch. Nothing is deleted or written through a link or junction
 // inside the installation: the version store, the version directory, the
 // temporary manifest and the installed launcher and agent are looked at
 // without following links before anything changes, and the version store is
@@ -41,7 +45,7 @@ namespace tessaryndle::agent {
 // agent is not a plain file (a link, a junction, the other kind: never
 // followed or deleted); InvalidArtifact "Windows payload contains a
 // symbolic link" when the payload's launcher or agent is a link; Io at the
-// entry that cannot be examined, created, moved or flushed; those of
+// entry that cannot be examined, created, moved, given its rights or flushed; those of
 // copy_staged_tree when the payload cannot be renamed into place; those of
 // replace_stable_component; those of write_current_version.
 [[nodiscard]] Result<void> activate_update(const InstallPlan& plan);

@@ -2,6 +2,7 @@
 
 #include "agent/modes.h"
 #include "agent/report.h"
+#include "platform/process.h"
 #include "platform/sleep.h"
 
 namespace tessaryndle::agent {
@@ -94,6 +95,9 @@ int run_agent(const std::vector<NativeString>& arguments) {
             return run_execute_plan(execute->plan_path, execute->result_path);
         }
         const auto& progress = std::get<ShowProgressCommand>(command);
+        // The window belongs to the agent's run and ends with it, however
+        // that ends.
+        platform::end_with_parent();
         // The whole delay passes before any window exists.
         platform::sleep_milliseconds(progress.delay_ms);
         return show_progress_window(progress.app_name, progress.app_path);

@@ -10,6 +10,7 @@
 #include "agent/modes.h"
 #include "agent/privileged_session.h"
 #include "agent/process.h"
+#include "agent/test_hooks.h"
 #include "agent/verify.h"
 #include "common/constants.h"
 #include "common/path_rules.h"
@@ -50,7 +51,44 @@ Result<void> compute_outcome(const std::filesystem::path& plan_path) {
     Result<void> outcome = wait_for_application_exit(plan->parent_pid);
     if (outcome) outcome = activate_update(*privileged);
     remove_privileged_session_directory(*privileged);
+    test_hooks::stop_at("after-privileged-session-removed");
     return outcome;
+}
+
+// Steps 4 to 7 of prepare_privileged_install, inside the session directory.
+Result<InstallPlan> prepare_in_session(const InstallPlan& plan, const VerifiedArtifact& artifact,
+                                       const std::filesystem::path& session, const std::filesystem::path& extracted) {
+    // 4. From here on only the worker's own copy is used; the user's archive
+    //    could change under us, the copy cannot.
+    const std::filesystem::path copy = session / std::string(ARCHIVE_COPY_NAME);
+    if (auto copied = platform::copy_file_replace(plan.archive_path, copy); !copied) {
+        return fail(UpdateError::io(copy, copied.error()));
+    }
+    if (auto flushed = platform::flush_entry(copy); !flushed) {
+        return fail(UpdateError::io(copy, flushed.error()));
+    }
+    test_hooks::stop_at("after-archive-copied");
+
+    // The copy is opened once, without following a link, and the file that
+    // is verified is the file that is extracted. (Only administrators can
+    // change the session directory, so its path could not change either;
+    // the one open makes that hold without relying on it.)
+    const auto archive = platform::InputFile::open_no_follow(copy);
+    if (!archive) return fail(UpdateError::io(copy, archive.error()));
+    if (auto verified = verify_artifact(*archive, copy, artifact, plan.public_key); !verified) {
+        return fail(verified.error());
+    }
+    const auto never_cancelled = std::make_shared<const std::atomic<bool>>(false);
+    const auto payload_root = extract_update_archive(*archive, copy, extracted, never_cancelled);
+    if (!payload_root) return fail(payload_root.error());
+    test_hooks::stop_at("after-archive-extracted");
+    if (auto payload = verify_update_payload(*payload_root); !payload) return fail(payload.error());
+
+    InstallPlan privileged = plan;
+    privileged.archive_path = copy;
+    privileged.staging_directory = extracted;
+    privileged.install_source = *payload_root;
+    return privileged;
 }
 
 }  // namespace
@@ -80,37 +118,19 @@ Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan) {
     // 3. A fresh directory that only administrators can write.
     const auto session = create_privileged_session_directory(plan);
     if (!session) return fail(session.error());
-
-    // 4. From here on only the worker's own copy is used; the user's archive
-    //    could change under us, the copy cannot.
-    const std::filesystem::path copy = *session / std::string(ARCHIVE_COPY_NAME);
-    if (auto copied = platform::copy_file_replace(plan.archive_path, copy); !copied) {
-        return fail(UpdateError::io(copy, copied.error()));
-    }
-    if (auto flushed = platform::flush_entry(copy); !flushed) {
-        return fail(UpdateError::io(copy, flushed.error()));
-    }
-
-    // The copy is opened once, without following a link, and the file that
-    // is verified is the file that is extracted. (Only administrators can
-    // change the session directory, so its path could not change either;
-    // the one open makes that hold without relying on it.)
-    const auto archive = platform::InputFile::open_no_follow(copy);
-    if (!archive) return fail(UpdateError::io(copy, archive.error()));
-    if (auto verified = verify_artifact(*archive, copy, *artifact, plan.public_key); !verified) {
-        return fail(verified.error());
-    }
     const std::filesystem::path extracted = *session / std::string(EXTRACTED_DIRECTORY_NAME);
-    const auto never_cancelled = std::make_shared<const std::atomic<bool>>(false);
-    const auto payload_root = extract_update_archive(*archive, copy, extracted, never_cancelled);
-    if (!payload_root) return fail(payload_root.error());
-    if (auto payload = verify_update_payload(*payload_root); !payload) return fail(payload.error());
-
-    InstallPlan privileged = plan;
-    privileged.archive_path = copy;
-    privileged.staging_directory = extracted;
-    privileged.install_source = *payload_root;
-    return privileged;
+    // A failure from here on leaves nothing in it that anyone needs, and
+    // what it holds (a partial copy of the archive, a half-extracted build)
+    // would otherwise stay on the disk for good: the next update has a
+    // nonce, and so a session directory, of its own. On a full disk that
+    // space is what the next attempt lacks.
+    const auto prepared = prepare_in_session(plan, *artifact, *session, extracted);
+    if (!prepared) {
+        InstallPlan located = plan;
+        located.staging_directory = extracted;
+        remove_privileged_session_directory(located);
+    }
+    return prepared;
 }
 
 Result<void> run_execute_plan(const std::filesystem::path& plan_path, const std::filesystem::path& result_path) {
@@ -125,6 +145,7 @@ Result<void> run_execute_plan(const std::filesystem::path& plan_path, const std:
     //      written, its own error is what is left to report.
     const Result<void> outcome = compute_outcome(plan_path);
     if (auto written = write_install_result(result_path, outcome); !written) return written;
+    test_hooks::stop_at("after-result-written");
     return outcome;
 }
 

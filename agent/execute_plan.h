@@ -34,7 +34,9 @@ namespace tessaryndle::agent {
 // 7. verify_update_payload of that root.
 // Returns the plan with "archive_path", "staging_directory" and
 // "install_source" replaced by the copy, the "Extracted" directory and the
-// payload root. On failure the session directory, once created, stays.
+// payload root. A failure after the session directory was created removes
+// it with what was written into it (remove_privileged_session_directory), so
+// that a partial copy or extraction never stays behind.
 [[nodiscard]] Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan);
 
 }  // namespace tessaryndle::agent

@@ -46,6 +46,10 @@ ProgressHelper start_progress_helper(const InstallPlan& plan) {
 ProgressHelper start_progress_helper_program(const std::filesystem::path& program, const InstallPlan& plan) {
     auto started = platform::start_process_with_null_stdio(program, progress_helper_arguments(plan));
     if (!started) return {};
+    // A window that says an update is running must not outlive an agent
+    // that crashed or was killed. Without the tie it still goes at the end
+    // of a normal run.
+    static_cast<void>(started->end_with_this_process());
     return ProgressHelper(std::move(*started));
 }
 

@@ -22,7 +22,9 @@ inline constexpr const char* PROGRESS_WINDOW_CLASS = "TessaryndleUpdaterProgress
 // A started progress helper process, or none. It owns the process: whoever
 // drops it, stop_progress_helper or the destructor on any early way out of
 // the run, terminates the helper, waits for its end and closes its handles,
-// so a progress window never outlives the run.
+// so a progress window never outlives the run; and the helper is tied to
+// the agent (ChildProcess::end_with_this_process, platform::end_with_parent),
+// so it ends with an agent that crashed or was killed, too.
 class ProgressHelper {
 public:
     ProgressHelper() = default;

@@ -35,12 +35,14 @@ void clean_up_user_session(const std::filesystem::path& staging_directory, const
     if (auto staging = platform::file_info_follow(staging_directory); staging) {
         static_cast<void>(platform::remove_tree(staging_directory));
     }
+    test_hooks::stop_at("after-staging-removed");
     // The plan's directory is the session of this one update: the plan, the
     // worker's result and whatever else the application kept there.
     const std::filesystem::path session = plan_path.parent_path();
     if (!session.empty()) {
         static_cast<void>(platform::remove_tree(session));
     }
+    test_hooks::stop_at("after-session-removed");
 }
 
 namespace {

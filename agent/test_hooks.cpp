@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/process.h"
+
 namespace tessaryndle::agent::test_hooks {
 namespace {
 
@@ -19,7 +21,7 @@ bool variable_equals(std::string_view variable, std::string_view value) {
 }  // namespace
 
 void stop_at(std::string_view point) {
-    if (variable_equals(STOP_AT_VARIABLE, point)) std::_Exit(STOPPED_EXIT_STATUS);
+    if (variable_equals(STOP_AT_VARIABLE, point)) platform::end_own_process_now(STOPPED_EXIT_STATUS);
 }
 
 PollClock install_result_clock() {

@@ -22,8 +22,9 @@ inline constexpr std::string_view RESULT_TIME_LIMIT_VARIABLE = "TESSARYNDLE_TEST
 inline constexpr std::string_view REFUSE_REPLACE_VARIABLE = "TESSARYNDLE_TEST_REFUSE_REPLACE";
 
 #ifdef TESSARYNDLE_TEST_HOOKS
-// Ends the process at once, as a crash would (no destructors, no flushing,
-// status STOPPED_EXIT_STATUS), when TESSARYNDLE_TEST_STOP_AT equals `point`.
+// Ends the process at once, as a crash or a kill would (TerminateProcess on
+// itself; natively _exit: no destructors, no flushing, status
+// STOPPED_EXIT_STATUS), when TESSARYNDLE_TEST_STOP_AT equals `point`.
 // Points are named after what has just been made durable.
 void stop_at(std::string_view point);
 // The clock of the wait for the install result. When

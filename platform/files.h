@@ -83,7 +83,8 @@ public:
     // be a regular file with no other name: a link, junction or other
     // reparse point (ELOOP; ERROR_STOPPED_ON_SYMLINK), a directory, device
     // or pipe, or a file with further hard links (EMLINK;
-    // ERROR_TOO_MANY_LINKS) is refused and left exactly as it was.
+    // ERROR_TOO_MANY_LINKS) is refused and left exactly as it was. Natively
+    // a new file gets mode 0755 less the umask: extraction writes programs.
     [[nodiscard]] static OsResult<OutputFile> create_truncate_no_follow(const std::filesystem::path& path);
 
     OutputFile(OutputFile&& other) noexcept = default;
@@ -150,7 +151,8 @@ struct ReplaceFailure {
                                                                         ExistingTemporary existing, RenameKind rename);
 
 // Copies one file over another (CopyFileExW; elsewhere a plain copy of the
-// bytes and permission bits).
+// bytes and permission bits, a failed write failing with its own error, such
+// as ENOSPC).
 [[nodiscard]] OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Flushes what `path` names to stable storage, never through a link: a file

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <utility>
+#include <vector>
 
 #include "platform/descriptor_posix.h"
 #include "platform/files.h"
@@ -133,8 +134,11 @@ OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
 OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem::path& path) {
     // No O_TRUNC: the file is truncated only once it has been checked, so a
     // second hard link to a file elsewhere keeps its content. O_NONBLOCK
-    // keeps a FIFO in the file's place from stalling the open.
-    Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+    // keeps a FIFO in the file's place from stalling the open. Created
+    // executable (less the umask): what is extracted is a build whose
+    // programs the launcher starts once the build is moved into place, and a
+    // ZIP made on Windows carries no execute bits.
+    Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0755));
     if (!fd.valid()) return std::unexpected(OsError::last());
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
@@ -181,10 +185,28 @@ OsResult<void> remove_entry(const std::filesystem::path& path) {
 }
 
 OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec) return std::unexpected(OsError::from_code(ec.value()));
-    return {};
+    // Done here rather than with std::filesystem::copy_file, which reports
+    // every failed write (a full disk among them) as a plain I/O error.
+    const Descriptor source(open_retrying(from.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    if (!source.valid()) return std::unexpected(OsError::last());
+    struct stat st {};
+    if (::fstat(source.get(), &st) != 0) return std::unexpected(OsError::last());
+    if (!S_ISREG(st.st_mode)) return std::unexpected(OsError::from_code(EINVAL));
+    const Descriptor target(open_retrying(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777));
+    if (!target.valid()) return std::unexpected(OsError::last());
+    if (::fchmod(target.get(), st.st_mode & 07777) != 0) return std::unexpected(OsError::last());
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        const ssize_t got = retry_on_eintr([&] { return ::read(source.get(), buffer.data(), buffer.size()); });
+        if (got < 0) return std::unexpected(OsError::last());
+        if (got == 0) return {};
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = retry_on_eintr(
+                [&] { return ::write(target.get(), buffer.data() + done, static_cast<std::size_t>(got - done)); });
+            if (put < 0) return std::unexpected(OsError::last());
+            done += put;
+        }
+    }
 }
 
 OsResult<void> flush_entry(const std::filesystem::path& path) {

@@ -80,4 +80,16 @@ using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
                                                               const std::filesystem::path& temporary_name,
                                                               std::string_view bytes);
 
+// Gives the tree under `root`, just moved out of a private directory into
+// another folder (a build the elevated side extracted, now in the
+// installation), the access rights of where it is now. A move keeps a file's
+// rights, and those of a private directory would let only administrators
+// read, and so start, the installed programs. Windows: the DACL of `root`
+// becomes what its new parent passes on (no entries of its own, inheritance
+// not protected), and everything below it inherits again from it
+// (SetNamedSecurityInfoW propagates the change down the tree); owners stay.
+// Natively nothing changes: modes travel with the files, and only the
+// private directories themselves were narrowed.
+[[nodiscard]] OsResult<void> inherit_access_from_parent(const std::filesystem::path& root);
+
 }  // namespace tessaryndle::platform

@@ -173,4 +173,6 @@ PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& bas
     return {};
 }
 
+OsResult<void> inherit_access_from_parent(const std::filesystem::path&) { return {}; }
+
 }  // namespace tessaryndle::platform

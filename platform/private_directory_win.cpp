@@ -259,4 +259,17 @@ PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& bas
     return {};
 }
 
+OsResult<void> inherit_access_from_parent(const std::filesystem::path& root) {
+    // An empty DACL that is not protected: no entries of its own, only what
+    // the parent passes on.
+    ACL empty{};
+    if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return std::unexpected(OsError::last());
+    std::wstring path = extended_length_path(root);
+    const DWORD rc = SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
+                                           DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, &empty, nullptr);
+    if (rc != ERROR_SUCCESS) return std::unexpected(OsError::from_code(rc));
+    return {};
+}
+
 }  // namespace tessaryndle::platform

@@ -15,6 +15,14 @@ namespace tessaryndle::platform {
 // fits; elsewhere the target of /proc/self/exe.
 [[nodiscard]] OsResult<std::filesystem::path> own_executable_path();
 
+// Ends this process at once with exit status `status`, the way a crash or a
+// power cut would end it: no destructors, no exit handlers, no buffered
+// output flushed, no library clean-up. On Windows TerminateProcess on the
+// process itself (ExitProcess would still run the libraries' detach code);
+// elsewhere _exit, after which the kernel does exactly what it does for
+// SIGKILL, while the status stays visible to whoever waits.
+[[noreturn]] void end_own_process_now(std::uint32_t status);
+
 // Starts one process running `program` with `arguments` (the program itself
 // not included) and returns as soon as it runs; it never waits for it and
 // never reads its exit status. The child inherits the environment, the
@@ -51,6 +59,14 @@ public:
     // giving 128 + the signal's number). Natively the child is reaped, so a
     // second call fails.
     [[nodiscard]] OsResult<std::uint32_t> wait();
+    // Ties the child's life to this process's, so that a crash or a kill of
+    // this process cannot leave it running. On Windows the child goes into a
+    // job object that ends its processes when its last handle closes; this
+    // object holds that handle, so from then on its destruction (or the end
+    // of this process) also ends the child. Elsewhere nothing happens here:
+    // the child asks for it itself (end_with_parent). On failure the child
+    // runs on as before.
+    [[nodiscard]] OsResult<void> end_with_this_process();
 
 private:
     friend OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
@@ -63,8 +79,15 @@ private:
     // pid while the child is unreaped (-1 after wait) and thread_ is unused.
     std::intptr_t process_ = -1;
     std::intptr_t thread_ = -1;
+    std::intptr_t job_ = -1;  // Windows, once tied by end_with_this_process
     std::uint32_t id_ = 0;
 };
+
+// In a child process: asks to be ended when the process that started it
+// ends. Natively prctl(PR_SET_PDEATHSIG, SIGKILL), and an end at once when
+// that process is already gone; on Windows nothing (the parent ties the
+// child with ChildProcess::end_with_this_process).
+void end_with_parent();
 
 // Starts `program` with `arguments` (the program itself not included), its
 // standard input, output and error on the null device (NUL, /dev/null). The

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
@@ -65,6 +66,18 @@ ChildProcess::~ChildProcess() { close(); }
 // A pid holds no resource of ours; an unreaped child is handed to init when
 // this process exits.
 void ChildProcess::close() { process_ = -1; }
+
+void end_own_process_now(std::uint32_t status) { ::_exit(static_cast<int>(status)); }
+
+OsResult<void> ChildProcess::end_with_this_process() { return {}; }
+
+void end_with_parent() {
+    // posix_spawn cannot ask this for the child, so the child asks. A parent
+    // that ended before the request has handed us to init (or a subreaper).
+    const pid_t parent = ::getppid();
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return;
+    if (::getppid() != parent || parent == 1) ::_exit(1);
+}
 
 OsResult<void> ChildProcess::terminate() {
     // Until it is reaped the pid stays ours (a zombie keeps it), so the

@@ -58,13 +58,17 @@ UniqueHandle open_null_device(DWORD access) {
 }  // namespace
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(std::exchange(other.process_, -1)), thread_(std::exchange(other.thread_, -1)), id_(other.id_) {}
+    : process_(std::exchange(other.process_, -1)),
+      thread_(std::exchange(other.thread_, -1)),
+      job_(std::exchange(other.job_, -1)),
+      id_(other.id_) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
         close();
         process_ = std::exchange(other.process_, -1);
         thread_ = std::exchange(other.thread_, -1);
+        job_ = std::exchange(other.job_, -1);
         id_ = other.id_;
     }
     return *this;
@@ -76,6 +80,31 @@ void ChildProcess::close() {
     // UniqueHandle closes each handle once; a failure to close is ignored.
     UniqueHandle process(as_handle(std::exchange(process_, -1)));
     UniqueHandle thread(as_handle(std::exchange(thread_, -1)));
+    // Closing the job's last handle ends the child when it was tied to us.
+    UniqueHandle job(as_handle(std::exchange(job_, -1)));
+}
+
+OsResult<void> ChildProcess::end_with_this_process() {
+    if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job.valid()) return std::unexpected(last_os_error());
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !AssignProcessToJobObject(job.get(), as_handle(process_))) {
+        return std::unexpected(last_os_error());
+    }
+    UniqueHandle previous(as_handle(std::exchange(job_, as_value(job.release()))));
+    return {};
+}
+
+void end_with_parent() {}
+
+void end_own_process_now(std::uint32_t status) {
+    TerminateProcess(GetCurrentProcess(), status);
+    // TerminateProcess on the calling process does not return; should it
+    // ever fail, ending is still better than going on.
+    ExitProcess(status);
 }
 
 OsResult<void> ChildProcess::terminate() {
