@@ -71,12 +71,16 @@ Result<void> wait_for_install_result(const std::filesystem::path& result_path, c
     // The file is complete: it appeared under its name by rename.
     auto bytes = platform::read_whole_file(result_path);
     if (!bytes) return fail(UpdateError::io(result_path, bytes.error()));
-    if (!is_valid_utf8(*bytes)) {
+    return parse_install_result(*bytes, result_path);
+}
+
+Result<void> parse_install_result(std::string_view bytes, const std::filesystem::path& result_path) {
+    if (!is_valid_utf8(bytes)) {
         return fail(UpdateError::io(result_path, OsError::custom("stream did not contain valid UTF-8")));
     }
 
     // One JSON value, nothing but white space after it.
-    auto value = json::parse_value(*bytes);
+    auto value = json::parse_value(bytes);
     if (!value) return fail(std::move(value.error()));
 
     // 5-7.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <string_view>
 
 #include "common/update_error.h"
 
@@ -44,5 +45,10 @@ struct PollClock {
 // privileged installer failed".
 [[nodiscard]] Result<void> wait_for_install_result(const std::filesystem::path& result_path,
                                                    const PollClock& clock = PollClock::system());
+
+// The outcome that the bytes of a complete result file report, as
+// wait_for_install_result gives it; `result_path` names the file in an Io
+// error.
+[[nodiscard]] Result<void> parse_install_result(std::string_view bytes, const std::filesystem::path& result_path);
 
 }  // namespace tessaryndle::agent

@@ -107,7 +107,11 @@ Result<void> write_current_version(const std::filesystem::path& path, const Curr
 Result<CurrentVersion> read_current_version(const std::filesystem::path& path) {
     auto bytes = platform::read_whole_file(path);
     if (!bytes) return fail(UpdateError::io(path, bytes.error()));
-    auto manifest = json::read_record(*bytes, CURRENT_VERSION_LAYOUT);
+    return parse_current_version(*bytes);
+}
+
+Result<CurrentVersion> parse_current_version(std::string_view bytes) {
+    auto manifest = json::read_record(bytes, CURRENT_VERSION_LAYOUT);
     if (!manifest) return manifest;
     // The schema value and the previous executable are left to the caller:
     // activation only records the previous executable for the launcher,

@@ -63,4 +63,7 @@ struct CurrentVersion {
 // `previous_executable` (string or null).
 [[nodiscard]] Result<CurrentVersion> read_current_version(const std::filesystem::path& path);
 
+// The same rules applied to manifest bytes already read.
+[[nodiscard]] Result<CurrentVersion> parse_current_version(std::string_view bytes);
+
 }  // namespace tessaryndle

@@ -40,6 +40,11 @@ bool is_reserved_device_name(std::string_view name) {
     return false;
 }
 
+// A drive letter and a colon at the start: "C:", "c:x", "C:\\x".
+bool has_drive_prefix(std::string_view name) {
+    return name.size() >= 2 && name[1] == ':' && ascii_upper(name[0]) >= 'A' && ascii_upper(name[0]) <= 'Z';
+}
+
 template <class C>
 bool safe_executable_path(std::basic_string_view<C> text) {
     // Empty, rooted ("\x", "/x") and UNC or device paths ("\\server", "\\?\").
@@ -157,9 +162,7 @@ std::optional<std::filesystem::path> enclosed_entry_path(std::string_view name) 
     // begin with two separators.
     if (!name.empty() && is_separator(name.front())) return std::nullopt;
     // A drive letter and a colon, with or without a root after it.
-    if (name.size() >= 2 && name[1] == ':' && ascii_upper(name[0]) >= 'A' && ascii_upper(name[0]) <= 'Z') {
-        return std::nullopt;
-    }
+    if (has_drive_prefix(name)) return std::nullopt;
 
     std::vector<std::string_view> kept;
     std::size_t start = 0;
@@ -179,9 +182,19 @@ std::optional<std::filesystem::path> enclosed_entry_path(std::string_view name) 
         if (is_dots_and_spaces(component)) return std::nullopt;
         kept.push_back(component);
     }
-    std::filesystem::path relative;
-    for (const std::string_view component : kept) relative /= path_from_utf8(component);
-    return relative;
+    // The result is one string joined by the separator, never built with
+    // path's "/=": on Windows a component "C:x" carries a root name of its
+    // own and would replace everything before it ("a/C:x" would become the
+    // drive-relative C:x). Only a first component can make the result start
+    // with a drive, and only after resolving ("a/../C:x"): that is refused
+    // like a drive prefix in the name itself.
+    if (!kept.empty() && has_drive_prefix(kept.front())) return std::nullopt;
+    NativeString joined;
+    for (const std::string_view component : kept) {
+        if (!joined.empty()) joined += std::filesystem::path::preferred_separator;
+        joined += path_from_utf8(component).native();
+    }
+    return std::filesystem::path(std::move(joined));
 }
 
 }  // namespace tessaryndle::path_rules

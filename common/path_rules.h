@@ -98,7 +98,9 @@ template <class Char>
 // Windows would trim into "." or ".." (dots and spaces only). Both "/" and
 // "\" separate. The result is lexically resolved ("a/./b/../c.txt" gives
 // a/c.txt), so the file system never sees a ".." of ours; a name that
-// resolves to the directory itself gives the empty path.
+// resolves to the directory itself gives the empty path. A name whose first
+// component after resolving is a drive letter and a colon ("a/../C:x") is
+// unsafe too; a colon further in ("a/C:x") stays part of its component.
 [[nodiscard]] std::optional<std::filesystem::path> enclosed_entry_path(std::string_view name);
 
 }  // namespace tessaryndle::path_rules

@@ -50,6 +50,9 @@ APT_PACKAGES=(
   # archives made by other tools in the extraction tests, and the archivers
   # and the timer of the benchmarks
   zip unzip p7zip-full libarchive-tools time
+  # the fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the
+  # sanitizer runtimes
+  clang-16 libfuzzer-16-dev libclang-rt-16-dev
 )
 
 log() { printf '==> %s\n' "$*" >&2; }

@@ -4,6 +4,7 @@
 #   2. builds the presets "native" (Linux, sanitizers) and "windows"
 #      (mingw-w64 cross build)
 #   3. runs the native tests, then the Windows tests under Wine
+#   4. runs every fuzz target briefly (scripts/fuzz.sh, about 10 s each)
 #
 # Usage: scripts/test.sh [CTEST ARGS...]   e.g. scripts/test.sh -R Cli
 # Exits non-zero when any step fails; a failing preset does not stop the
@@ -60,6 +61,11 @@ if run "build native" build native; then
 fi
 if run "build windows" build windows; then
   run "test windows (Wine)" count_tests windows scripts/wine_session.sh ctest --preset windows "$@"
+fi
+
+# Not with CTest arguments: those pick tests, and the fuzz run is not one.
+if [ $# -eq 0 ]; then
+  run "fuzz (10 s per target)" scripts/fuzz.sh
 fi
 
 step "summary"

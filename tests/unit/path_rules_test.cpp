@@ -158,6 +158,10 @@ TEST(PathRules, WhatEachRuleAcceptsAndRefuses) {
         {&ENTRY, "a/.. /x.exe", false},
         {&ENTRY, "a/.../x.exe", false},
         {&ENTRY, "..", false},
+        // After resolving, a drive at the front would re-root the result.
+        {&ENTRY, "a/C:x", true},
+        {&ENTRY, "a/../C:x", false},
+        {&ENTRY, "a/./../c:\\x.exe", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.rule->name) + " \"" + c.input + "\"");
@@ -175,11 +179,17 @@ TEST(PathRules, EntryNamesResolveInsideTheDestination) {
         {"pkg/", {"pkg"}},
         {"a/..", {}},
         {"\xC3\xA9t\xC3\xA9.txt", {"\xC3\xA9t\xC3\xA9.txt"}},
+        // A later component that looks like a drive stays one component and
+        // does not replace what came before it (on Windows a path "C:x"
+        // appended with "/=" would).
+        {"a/C:x", {"a", "C:x"}},
+        {"a\\b/C:\\x.txt", {"a", "b", "C:", "x.txt"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto enclosed = path_rules::enclosed_entry_path(c.name);
         ASSERT_TRUE(enclosed);
+        EXPECT_FALSE(enclosed->has_root_name() || enclosed->has_root_directory()) << path_display(*enclosed);
         std::vector<std::string> components;
         for (const auto& part : *enclosed) components.push_back(path_display(part));
         EXPECT_EQ(components, c.components);
