@@ -100,7 +100,7 @@ bool is_valid_build_identifier(std::string_view build) {
         if (!allowed) return false;
         if (c != '.') only_dots = false;
     }
-    return !only_dots;
+    return !only_dots && is_stable_windows_name(build);
 }
 
 bool is_safe_executable_path(const std::filesystem::path& path) {

@@ -52,7 +52,9 @@ template <class Char>
 [[nodiscard]] bool is_stable_windows_name(std::string_view name);
 
 // A build identifier names a version directory: not empty, only ASCII
-// letters, digits, "-", "." and "_", and not made of dots only.
+// letters, digits, "-", "." and "_", and not made of dots only. It must also
+// stay that one directory on Windows: "CON" or "nul.1" would name a device,
+// and "2.4." would be trimmed to "2.4" by one path form and not by another.
 [[nodiscard]] bool is_valid_build_identifier(std::string_view build);
 
 // The manifest's executable-path rule: relative, plain name components only
