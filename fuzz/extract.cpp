@@ -54,10 +54,8 @@ const Scratch& scratch() {
         const rlimit limit{16 << 20, 16 << 20};
         setrlimit(RLIMIT_FSIZE, &limit);
         signal(SIGXFSZ, SIG_IGN);
-        std::string pattern = (fs::temp_directory_path() / "tessaryndle-fuzz-extract-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
         Scratch s;
-        s.root = pattern;
+        s.root = tessaryndle::fuzz::make_scratch_directory("extract");
         s.archive = s.root / "archive.zip";
         s.outside = s.root / "outside";
         s.run = s.root / "run";

@@ -30,11 +30,7 @@ const Node* last_member(const Node& node, std::string_view key) {
 }
 
 const fs::path& scratch_directory() {
-    static const fs::path directory = [] {
-        std::string pattern = (fs::temp_directory_path() / "tessaryndle-fuzz-result-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        return fs::path(pattern);
-    }();
+    static const fs::path directory = tessaryndle::fuzz::make_scratch_directory("result");
     return directory;
 }
 

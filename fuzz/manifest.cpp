@@ -56,11 +56,7 @@ bool same(const tessaryndle::CurrentVersion& a, const tessaryndle::CurrentVersio
 }
 
 const fs::path& scratch_directory() {
-    static const fs::path directory = [] {
-        std::string pattern = (fs::temp_directory_path() / "tessaryndle-fuzz-manifest-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        return fs::path(pattern);
-    }();
+    static const fs::path directory = tessaryndle::fuzz::make_scratch_directory("manifest");
     return directory;
 }
 

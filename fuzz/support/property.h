@@ -2,8 +2,13 @@
 // What every fuzz target shares: a property that does not hold stops the
 // run at once, with a line saying which, so that libFuzzer records the input.
 
+#include <stdlib.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace tessaryndle::fuzz {
@@ -16,6 +21,15 @@ namespace tessaryndle::fuzz {
 
 inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
+}
+
+// A fresh private directory below $TMPDIR named after the target, for what
+// a target writes; the run stops when none can be made.
+inline std::filesystem::path make_scratch_directory(std::string_view target) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("tessaryndle-fuzz-" + std::string(target) + "-XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
 }
 
 }  // namespace tessaryndle::fuzz

@@ -49,7 +49,7 @@ protected:
     UpdateRequest verified_request(const UpdateSession& session) {
         test::make_payload(session.staging_directory() / "payload", "3.0.0");
         test::make_installation(dir_ / "install", "2.0.0");
-        test::ZipEntrySpec entry;
+        test::ZipEntryFields entry;
         entry.name = "payload/tessaryndle-app.exe";
         entry.data = "app";
         const fs::path archive = session.directory() / "update.zip";

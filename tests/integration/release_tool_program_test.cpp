@@ -52,9 +52,9 @@ protected:
         return result.stdout_bytes;
     }
     fs::path write_archive() const {
-        std::vector<ZipEntrySpec> entries;
+        std::vector<ZipEntryFields> entries;
         for (const std::string name : {"tessaryndle-app.exe", "Tessaryndle.exe", "tessaryndle-updater-agent.exe"}) {
-            ZipEntrySpec entry;
+            ZipEntryFields entry;
             entry.name = "payload/" + name;
             entry.data = "MZ " + name;
             entries.push_back(entry);

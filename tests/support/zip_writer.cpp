@@ -26,10 +26,10 @@ std::uint32_t crc32_of(std::string_view bytes) {
     return ~crc;
 }
 
-std::string make_zip(const std::vector<ZipEntrySpec>& entries) {
+std::string make_zip(const std::vector<ZipEntryFields>& entries) {
     std::string out;
     std::string directory;
-    for (const ZipEntrySpec& entry : entries) {
+    for (const ZipEntryFields& entry : entries) {
         const std::uint32_t offset = static_cast<std::uint32_t>(out.size());
         const std::uint32_t crc = entry.crc.value_or(crc32_of(entry.data));
         const auto size = static_cast<std::uint32_t>(entry.data.size());

@@ -11,7 +11,7 @@
 
 namespace tessaryndle::test {
 
-struct ZipEntrySpec {
+struct ZipEntryFields {
     std::string name;  // stored name bytes, as they go into both headers
     std::string data;  // written as they are (compressed size = size)
     std::uint16_t flags = 0;
@@ -25,7 +25,7 @@ struct ZipEntrySpec {
 [[nodiscard]] std::uint32_t crc32_of(std::string_view bytes);
 
 // The bytes of an archive with these entries in this order.
-[[nodiscard]] std::string make_zip(const std::vector<ZipEntrySpec>& entries);
+[[nodiscard]] std::string make_zip(const std::vector<ZipEntryFields>& entries);
 
 // An Info-ZIP Unicode path extra field (0x7075, version 1) naming
 // `stored_name` as `utf8`, with the CRC-32 of the stored name unless `crc`

@@ -27,7 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-using test::ZipEntrySpec;
+using test::ZipEntryFields;
 
 constexpr std::uint32_t UNIX_LINK = 0120777u << 16;
 constexpr std::uint32_t UNIX_FILE = 0100644u << 16;
@@ -39,8 +39,8 @@ const std::string APP = "tessaryndle-app.exe";
 
 std::string invalid_artifact(const std::string& text) { return "the update artifact is invalid: " + text; }
 
-ZipEntrySpec file(std::string name, std::string data = "data", std::uint16_t flags = 0, std::string extra = {}) {
-    ZipEntrySpec entry;
+ZipEntryFields file(std::string name, std::string data = "data", std::uint16_t flags = 0, std::string extra = {}) {
+    ZipEntryFields entry;
     entry.name = std::move(name);
     entry.data = std::move(data);
     entry.flags = flags;
@@ -70,7 +70,7 @@ protected:
         test::write_file(archive_, bytes);
         return extract_update_archive(archive_, destination_, cancel_);
     }
-    Result<fs::path> extract(const std::vector<ZipEntrySpec>& entries) {
+    Result<fs::path> extract(const std::vector<ZipEntryFields>& entries) {
         return extract_bytes(test::make_zip(entries));
     }
 
@@ -135,7 +135,7 @@ TEST_F(ExtractTest, OnlyUnixEntriesWithTheLinkModeAreLinks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.host) + " " + std::to_string(c.attributes));
         fs::remove_all(destination_);
-        ZipEntrySpec entry = file("pkg/" + APP, "app");
+        ZipEntryFields entry = file("pkg/" + APP, "app");
         entry.host_system = c.host;
         entry.external_attributes = c.attributes;
         const std::string result = outcome(extract({entry}));
@@ -167,7 +167,7 @@ TEST_F(ExtractTest, PayloadRootIsTheApplicationsDirectoryAtDepthOneToFour) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names.empty() ? "(empty)" : c.names.back());
         fs::remove_all(destination_);
-        std::vector<ZipEntrySpec> entries;
+        std::vector<ZipEntryFields> entries;
         for (const auto& name : c.names) entries.push_back(file(name, name.ends_with('/') ? "" : "x"));
         EXPECT_EQ(outcome(extract(entries)), c.root ? "root:" + *c.root : not_found());
         EXPECT_TRUE(fs::is_directory(destination_));
@@ -182,7 +182,7 @@ TEST_F(ExtractTest, ACrcMismatchIsAnIoErrorAtTheTarget) {
     // copy that stops at a short read would miss it.
     for (const std::size_t size : {std::size_t{0}, std::size_t{5}, std::size_t{20000}}) {
         SCOPED_TRACE(size);
-        ZipEntrySpec entry = file("pkg/" + APP, std::string(size, 'z'));
+        ZipEntryFields entry = file("pkg/" + APP, std::string(size, 'z'));
         entry.crc = test::crc32_of(entry.data) ^ 1u;
         const auto result = extract({entry});
         EXPECT_EQ(test::io_error_at(result), test::io_at(destination_ / "pkg" / APP));
@@ -203,14 +203,14 @@ TEST_F(ExtractTest, TheCancellationFlagIsLookedAtBeforeEachEntry) {
 }
 
 TEST_F(ExtractTest, EntriesThatCannotBeReadAreRefusedWhenOpened) {
-    ZipEntrySpec encrypted = file(APP);
+    ZipEntryFields encrypted = file(APP);
     encrypted.flags = 0x0001;
-    ZipEntrySpec bzip2 = file(APP);
+    ZipEntryFields bzip2 = file(APP);
     bzip2.method = 12;
-    ZipEntrySpec lzma = file(APP);
+    ZipEntryFields lzma = file(APP);
     lzma.method = 14;
     const struct {
-        ZipEntrySpec entry;
+        ZipEntryFields entry;
         std::string text;
     } cases[] = {
         {encrypted, "read ZIP entry: Encryption method not supported"},
@@ -231,7 +231,7 @@ TEST_F(ExtractTest, NamesAreUtf8WithTheFlagOtherwiseCodePage437OrTheUnicodePathF
         "\x81"
         "ber.txt";  // code page 437 for "über.txt"
     const struct {
-        ZipEntrySpec entry;
+        ZipEntryFields entry;
         std::string name;  // as extracted (UTF-8)
     } cases[] = {
         {file(stored, "named"),
@@ -252,7 +252,7 @@ TEST_F(ExtractTest, NamesAreUtf8WithTheFlagOtherwiseCodePage437OrTheUnicodePathF
     // A Unicode path field that does not belong to the stored name fails
     // the opening: nothing is written.
     fs::remove_all(destination_);
-    const ZipEntrySpec stale = file("pkg/" + APP, "app", 0, test::unicode_path_field("pkg/other.exe", "pkg/" + APP));
+    const ZipEntryFields stale = file("pkg/" + APP, "app", 0, test::unicode_path_field("pkg/other.exe", "pkg/" + APP));
     EXPECT_EQ(outcome(extract({file("first.txt"), stale})),
               invalid_artifact("open ZIP: Unicode path field does not match the stored name of entry pkg/" + APP));
     EXPECT_TRUE(fs::is_empty(destination_));
@@ -338,7 +338,7 @@ TEST_F(ExtractTest, LinksAlreadyInTheDestinationAreNeverWrittenThrough) {
         fs::path link;  // planted below the destination, or the destination itself
         Link kind;
         fs::path target;  // outside the destination
-        std::vector<ZipEntrySpec> entries;
+        std::vector<ZipEntryFields> entries;
         fs::path failing;  // where the Io error is
     } cases[] = {
         {"file link", dest / "pkg" / APP, Link::File, victim, {file("pkg/" + APP, "new")}, dest / "pkg" / APP},

@@ -21,25 +21,25 @@ namespace tessaryndle::release {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ZipEntrySpec;
+using test::ZipEntryFields;
 
 const std::string TEST_KEY_PEM_PATH = "tests/keys/test_release_private_key.pem";
 
-ZipEntrySpec entry(std::string name, std::string data = "MZ") {
-    ZipEntrySpec spec;
-    spec.name = std::move(name);
-    spec.data = std::move(data);
-    spec.external_attributes = 0100644u << 16;
-    return spec;
+ZipEntryFields entry(std::string name, std::string data = "MZ") {
+    ZipEntryFields entry;
+    entry.name = std::move(name);
+    entry.data = std::move(data);
+    entry.external_attributes = 0100644u << 16;
+    return entry;
 }
 
 // The three executables below `prefix` ("" or "dir/").
-std::vector<ZipEntrySpec> payload(const std::string& prefix) {
+std::vector<ZipEntryFields> payload(const std::string& prefix) {
     return {entry(prefix + "tessaryndle-app.exe", "app"), entry(prefix + "Tessaryndle.exe", "launcher"),
             entry(prefix + "tessaryndle-updater-agent.exe", "agent"), entry(prefix + "data/readme.txt", "read me")};
 }
 
-std::vector<ZipEntrySpec> with(std::vector<ZipEntrySpec> entries, ZipEntrySpec extra) {
+std::vector<ZipEntryFields> with(std::vector<ZipEntryFields> entries, ZipEntryFields extra) {
     entries.push_back(std::move(extra));
     return entries;
 }
@@ -59,7 +59,7 @@ ToolResult run(const std::vector<NativeString>& arguments) {
 class ReleaseToolTest : public ::testing::Test {
 protected:
     fs::path key_pem() const { return test::source_dir() / TEST_KEY_PEM_PATH; }
-    fs::path write_archive(const std::vector<ZipEntrySpec>& entries) const {
+    fs::path write_archive(const std::vector<ZipEntryFields>& entries) const {
         test::write_file(archive_, test::make_zip(entries));
         return archive_;
     }
@@ -174,12 +174,12 @@ TEST_F(ReleaseToolTest, SignPrintsARecordTheAgentVerifies) {
 }
 
 TEST_F(ReleaseToolTest, SignRefusesWhatTheWorkerWouldRefuse) {
-    ZipEntrySpec link = entry("pkg/link.exe", "target.exe");
+    ZipEntryFields link = entry("pkg/link.exe", "target.exe");
     link.external_attributes = 0120777u << 16;
     const std::string invalid = "the update artifact is invalid: ";
     const struct {
         std::string label;
-        std::vector<ZipEntrySpec> entries;
+        std::vector<ZipEntryFields> entries;
         std::string error;
     } cases[] = {
         {"unsafe", with(payload("pkg/"), entry("../evil.exe")), invalid + "archive contains unsafe path ../evil.exe"},

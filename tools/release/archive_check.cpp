@@ -121,7 +121,9 @@ std::expected<fs::path, std::string> check_update_archive(const fs::path& archiv
         }
     }
 
-    // 3.
+    // Names that Windows would not keep as written (device names, trailing
+    // dots, names that differ only in letter case) would install differently
+    // from what was checked here.
     if (auto names = check_windows_names(archive); !names) return std::unexpected(names.error());
 
     return path_rules::relative_to_prefix(*payload, extracted).value_or(fs::path());
