@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,7 +161,7 @@ OsError read_error(zip_file_t* entry) {
 // after the one that returned the last bytes: so reading goes on until
 // zip_fread returns 0 (the end, checked) or -1 (the failure).
 Result<void> copy_entry(const OpenEntry& entry, const ZipEntryRecord& record, platform::OutputFile& output,
-                        const fs::path& target, std::vector<char>& buffer) {
+                        const fs::path& target, std::span<char> buffer) {
     zip_uint64_t copied = 0;
     for (;;) {
         const zip_int64_t read = zip_fread(entry.data.get(), buffer.data(), buffer.size());
@@ -211,8 +212,11 @@ Result<fs::path> extract_entries(const platform::InputFile& file, const fs::path
     zip_t* archive = opened->archive.get();
     const std::vector<ZipEntryRecord>& records = opened->records;
 
-    // The entries in central-directory order.
-    std::vector<char> buffer(COPY_BUFFER_BYTES);
+    // The entries in central-directory order. The copy buffer is left
+    // uninitialised: it is always written before it is read, and an archive
+    // of small files touches only the first pages of it.
+    const auto buffer_storage = std::make_unique_for_overwrite<char[]>(COPY_BUFFER_BYTES);
+    const std::span<char> buffer(buffer_storage.get(), COPY_BUFFER_BYTES);
     // The parent directory of the last file, already checked or created:
     // files of one directory usually follow each other.
     std::optional<fs::path> ready_parent;

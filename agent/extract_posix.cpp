@@ -27,7 +27,7 @@ platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& arch
     // to where the last one ended; a larger stream buffer turns that into
     // one read per 64 KiB (glibc serves seeks inside the buffer). glibc
     // ignores the size unless it is given the buffer itself.
-    auto buffer = std::make_unique<char[]>(STREAM_BUFFER_BYTES);
+    auto buffer = std::make_unique_for_overwrite<char[]>(STREAM_BUFFER_BYTES);
     std::setvbuf(stream, buffer.get(), _IOFBF, STREAM_BUFFER_BYTES);
     zip_error_t error;
     zip_error_init(&error);

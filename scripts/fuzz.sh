@@ -5,10 +5,12 @@
 # report, a violated property, a timeout or running out of memory); the
 # input is kept in build/fuzz/findings/.
 #
-# Usage: scripts/fuzz.sh [--long] [--seconds N] [TARGET...]
+# Usage: scripts/fuzz.sh [--long] [--seconds N] [--runs N] [TARGET...]
 #   (default)    every target for 10 seconds on a fresh copy of fuzz/corpus/
 #   --long       every target for 3600 seconds (or --seconds N), on a corpus
 #                kept across runs in build/fuzz/long-corpus/
+#   --runs N     also stop each target after N executions (whichever limit
+#                comes first)
 #   TARGET...    only these (base64, command_line, extract, install_result,
 #                manifest, path_rules, plan)
 # Prints one line per target: executions, libFuzzer's cov: and ft: figures
@@ -19,13 +21,15 @@ ROOT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT" || exit 1
 
 seconds=10
+runs_limit=
 long=0
 targets=()
 while [ $# -gt 0 ]; do
   case $1 in
     --long) long=1; seconds=3600 ;;
     --seconds) seconds=$2; shift ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    --runs) runs_limit=$2; shift ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) targets+=("$1") ;;
   esac
   shift
@@ -74,9 +78,11 @@ for target in "${targets[@]}"; do
   fi
   log=$LOGS/$target.log
   mkdir -p "$SCRATCH/tmp-$target"
-  TMPDIR=$SCRATCH/tmp-$target "$binary" $(dictionary "$target") -max_total_time="$seconds" -timeout=30 \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$FINDINGS/$target-" "$corpus" >"$log" 2>&1
+  started=$SECONDS
+  TMPDIR=$SCRATCH/tmp-$target "$binary" $(dictionary "$target") -max_total_time="$seconds" \
+    ${runs_limit:+-runs="$runs_limit"} -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$FINDINGS/$target-" "$corpus" >"$log" 2>&1
   status=$?
+  elapsed=$((SECONDS - started))
   rm -rf -- "$SCRATCH/tmp-$target"
   runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n 1)
   last=$(grep -E '^#[0-9]+' "$log" | tail -n 1)
@@ -85,7 +91,7 @@ for target in "${targets[@]}"; do
   corp=$(sed -nE 's/.* corp: ([0-9]+)\/.*/\1/p' <<<"$last")
   if [ $status -eq 0 ]; then
     printf 'fuzz %-15s ok      %10s executions in %ss, cov: %s ft: %s, corpus %s\n' \
-      "$target" "${runs:-?}" "$seconds" "${cov:-?}" "${ft:-?}" "${corp:-?}"
+      "$target" "${runs:-?}" "$elapsed" "${cov:-?}" "${ft:-?}" "${corp:-?}"
   else
     printf 'fuzz %-15s FINDING (status %s) after %s executions; see %s and %s\n' \
       "$target" "$status" "${runs:-?}" "$log" "$FINDINGS"
