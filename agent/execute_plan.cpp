@@ -43,14 +43,15 @@ Result<void> compute_outcome(const std::filesystem::path& plan_path) {
     const auto plan = load_install_plan(plan_path);
     if (!plan) return fail(plan.error());
     if (auto trusted = check_trusted_release(*plan); !trusted) return trusted;
-    const auto privileged = prepare_privileged_install(*plan);
+    auto privileged = prepare_privileged_install(*plan);
     if (!privileged) return fail(privileged.error());
 
     // From here on the session directory is removed whatever happens: it
     // holds nothing anyone needs once this run has ended.
     Result<void> outcome = wait_for_application_exit(plan->parent_pid);
-    if (outcome) outcome = activate_update(*privileged);
-    remove_privileged_session_directory(*privileged);
+    if (outcome) outcome = activate_update(privileged->plan);
+    privileged->session_in_use.reset();
+    remove_privileged_session_directory(privileged->plan);
     test_hooks::stop_at("after-privileged-session-removed");
     return outcome;
 }
@@ -59,8 +60,8 @@ Result<void> compute_outcome(const std::filesystem::path& plan_path) {
 // the archive, verify and extract that copy, and check the payload it holds.
 Result<InstallPlan> prepare_in_session(const InstallPlan& plan, const VerifiedArtifact& artifact,
                                        const std::filesystem::path& session, const std::filesystem::path& extracted) {
-    // 4. From here on only the worker's own copy is used; the user's archive
-    //    could change under us, the copy cannot.
+    // From here on only the worker's own copy is used; the user's archive
+    // could change under us, the copy cannot.
     const std::filesystem::path copy = session / std::string(ARCHIVE_COPY_NAME);
     if (auto copied = platform::copy_file_replace(plan.archive_path, copy); !copied) {
         return fail(UpdateError::io(copy, copied.error()));
@@ -107,43 +108,45 @@ Result<void> check_install_result_path(const std::filesystem::path& plan_path,
     return {};
 }
 
-Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan) {
-    // 1-2. The installation and the artifact record, checked again here:
-    //      nothing the unprivileged side found is taken on trust.
+Result<PrivilegedInstall> prepare_privileged_install(const InstallPlan& plan) {
+    // The installation and the artifact record, checked again here: nothing
+    // the unprivileged side found is taken on trust.
     if (auto installation = verify_installation(plan.install_target); !installation) {
         return fail(installation.error());
     }
     const auto artifact = validate_artifact_url(plan.artifact);
     if (!artifact) return fail(artifact.error());
 
-    // 3. A fresh directory that only administrators can write.
-    const auto session = create_privileged_session_directory(plan);
+    // A fresh directory that only administrators can write.
+    auto session = create_privileged_session_directory(plan);
     if (!session) return fail(session.error());
-    const std::filesystem::path extracted = *session / std::string(EXTRACTED_DIRECTORY_NAME);
+    const std::filesystem::path extracted = session->directory / std::string(EXTRACTED_DIRECTORY_NAME);
     // A failure from here on leaves nothing in it that anyone needs, and
     // what it holds (a partial copy of the archive, a half-extracted build)
     // would otherwise stay on the disk for good: the next update has a
     // nonce, and so a session directory, of its own. On a full disk that
     // space is what the next attempt lacks.
-    const auto prepared = prepare_in_session(plan, *artifact, *session, extracted);
+    auto prepared = prepare_in_session(plan, *artifact, session->directory, extracted);
     if (!prepared) {
+        session->in_use.reset();
         InstallPlan located = plan;
         located.staging_directory = extracted;
         remove_privileged_session_directory(located);
+        return fail(prepared.error());
     }
-    return prepared;
+    return PrivilegedInstall{std::move(*prepared), std::move(session->in_use)};
 }
 
 Result<void> run_execute_plan(const std::filesystem::path& plan_path, const std::filesystem::path& result_path) {
-    // 1. Nothing is written anywhere unless the result goes beside the plan,
-    //    into the plan's own directory, held so it cannot be swapped for a
-    //    link until the result is in place.
+    // Nothing is written anywhere unless the result goes beside the plan,
+    // into the plan's own directory, held so it cannot be swapped for a link
+    // until the result is in place.
     if (auto rule = check_install_result_path(plan_path, result_path); !rule) return rule;
     const auto session = hold_session_directory(plan_path);
     if (!session) return fail(session.error());
 
-    // 2-4. The result file carries the outcome back; when it cannot be
-    //      written, its own error is what is left to report.
+    // The result file carries the outcome back; when it cannot be written,
+    // its own error is what is left to report.
     const Result<void> outcome = compute_outcome(plan_path);
     if (auto written = write_install_result(result_path, outcome); !written) return written;
     test_hooks::stop_at("after-result-written");

@@ -8,6 +8,7 @@
 
 #include "agent/plan.h"
 #include "common/update_error.h"
+#include "platform/native_handle.h"
 
 namespace tessaryndle::agent {
 
@@ -34,9 +35,15 @@ namespace tessaryndle::agent {
 // 7. verify_update_payload of that root.
 // Returns the plan with "archive_path", "staging_directory" and
 // "install_source" replaced by the copy, the "Extracted" directory and the
-// payload root. A failure after the session directory was created removes
-// it with what was written into it (remove_privileged_session_directory), so
-// that a partial copy or extraction never stays behind.
-[[nodiscard]] Result<InstallPlan> prepare_privileged_install(const InstallPlan& plan);
+// payload root, with the session directory's in-use mark, which the caller
+// keeps open until it removes the directory. A failure after the session
+// directory was created removes it with what was written into it
+// (remove_privileged_session_directory), so that a partial copy or
+// extraction never stays behind.
+struct PrivilegedInstall {
+    InstallPlan plan;
+    platform::NativeHandle session_in_use;
+};
+[[nodiscard]] Result<PrivilegedInstall> prepare_privileged_install(const InstallPlan& plan);
 
 }  // namespace tessaryndle::agent

@@ -26,7 +26,7 @@ std::optional<std::filesystem::path> program_data() {
 
 }  // namespace
 
-Result<std::filesystem::path> create_privileged_session_directory(const InstallPlan& plan) {
+Result<PrivilegedSession> create_privileged_session_directory(const InstallPlan& plan) {
     const auto base = program_data();
     if (!base) return fail(UpdateError::installation("ProgramData is unavailable"));
     // A loaded plan's nonce already keeps to these rules, and only the
@@ -40,31 +40,32 @@ Result<std::filesystem::path> create_privileged_session_directory(const InstallP
     const std::vector<std::filesystem::path> names{path_from_utf8(plan.application_id),
                                                    path_from_utf8(SESSION_ROOT_NAME), path_from_utf8(plan.nonce)};
     const std::filesystem::path session = *base / names[0] / names[1] / names[2];
-    if (auto made = platform::create_private_directory(*base, names); !made) {
-        if (made.error().unsafe) return fail(UpdateError::installation(std::string(UNSAFE)));
-        return fail(UpdateError::io(session, made.error().error));
+    auto in_use = platform::create_private_directory(*base, names);
+    if (!in_use) {
+        if (in_use.error().unsafe) return fail(UpdateError::installation(std::string(UNSAFE)));
+        return fail(UpdateError::io(session, in_use.error().error));
     }
-    return session;
+    static_cast<void>(platform::remove_abandoned_private_directories(*base, {names[0], names[1]}, names[2]));
+    return PrivilegedSession{session, std::move(*in_use)};
 }
 
 void remove_privileged_session_directory(const InstallPlan& plan) {
-    // 1. S, the session directory, must have a plain final name.
+    // S, the session directory, must have a plain final name.
     const std::filesystem::path session = plan.staging_directory.parent_path();
     if (session.empty() || !path_rules::is_plain_component(path_display(session.filename()))) return;
-    // 2. R, the root of all session directories. Without PROGRAMDATA (or with
-    //    a relative one) R would depend on the working directory: remove
-    //    nothing. The application identifier must be one component.
+    // R, the root of all session directories. Without PROGRAMDATA (or with a
+    // relative one) R would depend on the working directory: remove nothing.
+    // The application identifier must be one component.
     const auto base = program_data();
     if (!base || !path_rules::is_plain_component(plan.application_id)) return;
     const std::filesystem::path application = path_from_utf8(plan.application_id);
     const std::filesystem::path root_name = path_from_utf8(SESSION_ROOT_NAME);
-    // 3.-4. By the text, S must lie directly inside R.
+    // By the text, S must lie directly inside R.
     const std::filesystem::path parent = session.parent_path();
     if (parent.empty() || !path_rules::same_components(parent, *base / application / root_name)) return;
-    // 5. On the disk, R must be reached without a link: the application
-    //    folder and Updater are checked on handles that stay open while S is
-    //    removed. A link at S is removed as a link; links inside are never
-    //    followed.
+    // On the disk, R must be reached without a link: the application folder
+    // and Updater are checked on handles that stay open while S is removed.
+    // A link at S is removed as a link; links inside are never followed.
     static_cast<void>(platform::remove_private_directory(*base, {application, root_name, session.filename()}));
 }
 

@@ -9,6 +9,7 @@
 
 #include "agent/plan.h"
 #include "common/update_error.h"
+#include "platform/native_handle.h"
 
 namespace tessaryndle::agent {
 
@@ -34,7 +35,21 @@ namespace tessaryndle::agent {
 //   directory is then created new.
 // - Any other failure: Io at the session directory.
 // What was created before a failure stays.
-[[nodiscard]] Result<std::filesystem::path> create_privileged_session_directory(const InstallPlan& plan);
+//
+// The new directory is marked as in use for as long as the returned
+// session's `in_use` stays open. Once it is made, the session directories
+// of earlier workers that nobody marks any more are removed beside it: a
+// worker that was killed or lost its power never removed its own, and the
+// next update has a nonce, and so a directory, of its own. A directory that
+// another running worker uses keeps its mark and stays; links and files in
+// Updater stay; a failure there is ignored.
+struct PrivilegedSession {
+    std::filesystem::path directory;
+    // Closed before the directory itself is removed: on Windows the mark
+    // also keeps the worker from deleting it.
+    platform::NativeHandle in_use;
+};
+[[nodiscard]] Result<PrivilegedSession> create_privileged_session_directory(const InstallPlan& plan);
 
 // Removes the session directory S, the parent of the plan's
 // "staging_directory", with everything in it, but only when S lies directly

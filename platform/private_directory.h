@@ -4,11 +4,13 @@
 // or junction that someone else put on the way. The elevated side keeps its
 // working files in such a directory.
 
+#include <cstddef>
 #include <expected>
 #include <filesystem>
 #include <string_view>
 #include <vector>
 
+#include "platform/native_handle.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle::platform {
@@ -47,8 +49,26 @@ using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
 // until the call returns, so nothing on it can be renamed or replaced
 // meanwhile; natively the chain is walked by descriptors (openat).
 // What was created before a failure stays.
-[[nodiscard]] PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
-                                                                    const std::vector<std::filesystem::path>& names);
+//
+// Returns the last directory marked as in use: for as long as the handle is
+// open (it closes with the process however that ends), the directory is
+// left alone by remove_abandoned_private_directories. Windows: the
+// directory held open without delete sharing, which also keeps the caller
+// from removing it, so the mark is closed first; natively an exclusive
+// flock on it.
+[[nodiscard]] PrivateDirectoryResult<NativeHandle> create_private_directory(
+    const std::filesystem::path& base, const std::vector<std::filesystem::path>& names);
+
+// Removes every directory directly inside `base`/`names`... that is not
+// marked as in use (see create_private_directory) and is not named `keep`,
+// each as remove_private_directory removes its last name, with `base` and
+// `names` checked and held the same way. Whatever else is there (a file, a
+// link or junction, a directory still in use) stays. A directory that
+// cannot be removed whole is left as far as it got, and the others are
+// still tried. Returns how many were removed.
+[[nodiscard]] PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
+    const std::filesystem::path& base, const std::vector<std::filesystem::path>& names,
+    const std::filesystem::path& keep);
 
 // Removes `base`/`names`... with everything in it, after checking `base` and
 // every name but the last as create_private_directory does, without creating

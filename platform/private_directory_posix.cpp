@@ -1,12 +1,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <string_view>
 #include <utility>
 
 #include "platform/descriptor_posix.h"
+#include "platform/directory_listing_posix.h"
 #include "platform/private_directory.h"
 #include "platform/remove_tree_posix.h"
 
@@ -104,8 +106,9 @@ OsResult<void> write_new_file_at(int directory, const std::filesystem::path& nam
 
 }  // namespace
 
-PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
-                                                      const std::vector<std::filesystem::path>& names) {
+PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesystem::path& base,
+                                                              const std::vector<std::filesystem::path>& names) {
+    if (names.empty()) return unsafe();
     auto current = open_base(base);
     if (!current) return std::unexpected(current.error());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -123,7 +126,9 @@ PrivateDirectoryResult<void> create_private_directory(const std::filesystem::pat
         if (auto made = make_private(next->get()); !made) return std::unexpected(made.error());
         current = std::move(next);
     }
-    return {};
+    // The directory is new, so nobody else can hold its lock yet.
+    if (::flock(current->get(), LOCK_EX | LOCK_NB) != 0) return os_failure(OsError::last());
+    return NativeHandle(current->release());
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
@@ -143,6 +148,33 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
         return os_failure(removed.error());
     }
     return {};
+}
+
+PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
+    const std::filesystem::path& base, const std::vector<std::filesystem::path>& names,
+    const std::filesystem::path& keep) {
+    auto current = open_base(base);
+    if (!current) return std::unexpected(current.error());
+    for (const std::filesystem::path& name : names) {
+        if (!plain_component(name)) return unsafe();
+        auto next = open_component(current->get(), name);
+        if (!next) return std::unexpected(next.error());
+        current = std::move(next);
+    }
+    const auto entries = read_directory_entries(current->get());
+    if (!entries) return os_failure(entries.error());
+    std::size_t removed = 0;
+    for (const DirectoryEntry& entry : *entries) {
+        if (entry.kind != EntryKind::Directory || entry.name == keep.native()) continue;
+        // Opened without following: whatever was put under the name since
+        // the listing, only a directory is taken. Its lock is held while it
+        // goes, so a process that marks it meanwhile finds it taken.
+        const Descriptor directory(
+            retry_on_eintr([&] { return ::openat(current->get(), entry.name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); }));
+        if (!directory.valid() || ::flock(directory.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        if (remove_tree_at(current->get(), entry.name.c_str())) ++removed;
+    }
+    return removed;
 }
 
 PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& base,

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/directory_listing_win.h"
 #include "platform/files.h"
 #include "platform/long_path_win.h"
 #include "platform/private_directory.h"
@@ -180,8 +181,9 @@ PrivateDirectoryResult<void> remove_any(const std::filesystem::path& path) {
 
 }  // namespace
 
-PrivateDirectoryResult<void> create_private_directory(const std::filesystem::path& base,
-                                                      const std::vector<std::filesystem::path>& names) {
+PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesystem::path& base,
+                                                              const std::vector<std::filesystem::path>& names) {
+    if (names.empty()) return unsafe();
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PRIVATE_SECURITY, SDDL_REVISION_1, &raw, nullptr)) {
         return os_failure(OsError::last());
@@ -200,7 +202,7 @@ PrivateDirectoryResult<void> create_private_directory(const std::filesystem::pat
         const bool last = i + 1 == names.size();
         const std::filesystem::path path = chain->path / names[i];
         if (last) {
-            if (auto removed = remove_any(path); !removed) return removed;
+            if (auto removed = remove_any(path); !removed) return std::unexpected(removed.error());
         }
         if (!CreateDirectoryW(extended_length_path(path).c_str(), &attributes)) {
             const DWORD error = GetLastError();
@@ -214,7 +216,10 @@ PrivateDirectoryResult<void> create_private_directory(const std::filesystem::pat
                             nullptr, nullptr, dacl, nullptr);
         if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
     }
-    return {};
+    // The last directory's handle, open without delete sharing since it was
+    // checked, is the mark: nobody can open the directory for deletion
+    // while it lives.
+    return NativeHandle(reinterpret_cast<std::intptr_t>(chain->held.back().release()));
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
@@ -234,6 +239,44 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
         return os_failure(removed.error());
     }
     return {};
+}
+
+PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
+    const std::filesystem::path& base, const std::vector<std::filesystem::path>& names,
+    const std::filesystem::path& keep) {
+    auto chain = open_base(base);
+    if (!chain) return std::unexpected(chain.error());
+    for (const std::filesystem::path& name : names) {
+        if (!plain_component(name)) return unsafe();
+        if (auto handle = enter(*chain, name, 0); !handle) return std::unexpected(handle.error());
+    }
+    const auto entries = find_directory_entries(chain->path);
+    if (!entries) return os_failure(entries.error());
+    std::size_t removed = 0;
+    for (const FoundEntry& entry : *entries) {
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || entry.name == keep.native()) {
+            continue;
+        }
+        const std::filesystem::path path = chain->path / entry.name;
+        // Asking for delete access fails with a sharing violation while the
+        // directory's mark is open: it is in use. The handle does not follow
+        // a reparse point, and only a plain directory is taken.
+        UniqueHandle probe(CreateFileW(extended_length_path(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!probe.valid()) continue;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(probe.get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            continue;
+        }
+        probe.reset();
+        // The directories above stay held while the tree goes.
+        if (remove_tree(path)) ++removed;
+    }
+    return removed;
 }
 
 PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& base,

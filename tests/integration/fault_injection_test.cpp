@@ -86,6 +86,7 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
     EXPECT_EQ(faults.launched_build(), expected);
 
     // The application tries again; nothing of the stopped run is in the way.
+    const fs::path stopped_session = faults.privileged_session();
     faults.prepare_next_attempt();
     const RunResult again = faults.run(kill.mode);
     ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << faults.log.failure_log().value_or("");
@@ -94,6 +95,7 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
     if (kill.mode == InstallMode::Worker) {
         EXPECT_EQ(read_file(world.session / std::string(INSTALL_RESULT_FILE_NAME)), R"({"ok":true})");
         EXPECT_FALSE(fs::exists(faults.privileged_session()));
+        EXPECT_FALSE(fs::exists(stopped_session)) << "the next worker clears what a killed one left";
     } else {
         EXPECT_FALSE(fs::exists(world.session)) << "the session is removed after a successful update";
         EXPECT_FALSE(fs::exists(world.staging));

@@ -131,6 +131,9 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
              EXPECT_FALSE(fs::is_symlink(s.nonce));
              EXPECT_TRUE(fs::is_empty(s.nonce));
          }},
+        {"create: a link beside the session directory, where abandoned ones are cleared",
+         [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.updater / "abandoned"); }, create,
+         "(created)", [](Scene& s) { EXPECT_TRUE(fs::is_symlink(s.updater / "abandoned")); }},
         {"remove: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
          remove, "(done)"},
         {"remove: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, remove, "(done)"},

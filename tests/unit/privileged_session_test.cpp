@@ -30,7 +30,7 @@ protected:
     std::string create() {
         auto made = create_privileged_session_directory(plan);
         if (!made) return made.error().display();
-        EXPECT_EQ(*made, session);
+        EXPECT_EQ(made->directory, session);
         return "(created)";
     }
 
@@ -57,24 +57,46 @@ TEST_F(PrivilegedSessionCreation, CreatesTheWholePathPrivate) {
     expect_private();
 }
 
-// A second session beside an old one, in directories made by an earlier
-// version that let users read them: the old session stays, the parents are
-// made private, and a left-over of the same nonce starts empty.
+// A second session in directories made by an earlier version that let
+// users read them: the parents are made private, a left-over of the same
+// nonce starts empty, and the session of a worker that ended without
+// removing its own (nobody marks it in use) goes.
 TEST_F(PrivilegedSessionCreation, ReusesTheParentsAndStartsTheSessionEmpty) {
     std::filesystem::create_directories(session / "Extracted" / "payload");
     test::write_file(session / "update.zip", "old copy");
-    std::filesystem::create_directories(updater / "other-session");
+    std::filesystem::create_directories(updater / "abandoned" / "Extracted");
+    test::write_file(updater / "abandoned" / "update.zip", "left by a killed worker");
     std::filesystem::permissions(application, std::filesystem::perms(0755));
     std::filesystem::permissions(updater, std::filesystem::perms(0755));
     ASSERT_EQ(create(), "(created)");
     EXPECT_TRUE(std::filesystem::is_empty(session));
-    EXPECT_TRUE(std::filesystem::is_directory(updater / "other-session"));
+    EXPECT_FALSE(std::filesystem::exists(updater / "abandoned"));
     if (test::file_security_is_kept()) expect_private();
 
     // A plain file left under the session's name goes the same way.
     std::filesystem::remove(session);
     test::write_file(session, "a file");
     ASSERT_EQ(create(), "(created)");
+    EXPECT_TRUE(std::filesystem::is_directory(session));
+}
+
+// The session of a worker still running keeps its mark and stays, as does
+// what in Updater is no directory; once that worker has closed its mark,
+// the next worker clears the directory it left.
+TEST_F(PrivilegedSessionCreation, LeavesSessionsInUseAndClearsThemOnceAbandoned) {
+    InstallPlan running = plan;
+    running.nonce = std::string(test::TEST_NONCE.size(), 'r');
+    auto held = create_privileged_session_directory(running);
+    ASSERT_TRUE(held) << held.error().display();
+    test::write_file(held->directory / "update.zip", "in use");
+    test::write_file(updater / "stray.txt", "not a session");
+    ASSERT_EQ(create(), "(created)");
+    EXPECT_EQ(test::read_file(held->directory / "update.zip"), "in use");
+    EXPECT_EQ(test::read_file(updater / "stray.txt"), "not a session");
+
+    held->in_use.reset();
+    ASSERT_EQ(create(), "(created)");
+    EXPECT_FALSE(std::filesystem::exists(held->directory));
     EXPECT_TRUE(std::filesystem::is_directory(session));
 }
 
