@@ -50,12 +50,13 @@ using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
 // meanwhile; natively the chain is walked by descriptors (openat).
 // What was created before a failure stays.
 //
-// Returns the last directory marked as in use: for as long as the handle is
-// open (it closes with the process however that ends), the directory is
-// left alone by remove_abandoned_private_directories. Windows: the
-// directory held open without delete sharing, which also keeps the caller
-// from removing it, so the mark is closed first; natively an exclusive
-// flock on it.
+// Returns the last directory's mark of being in use: for as long as the
+// handle is open (it closes with the process however that ends), the
+// directory is left alone by remove_abandoned_private_directories. Windows:
+// the hidden file "in-use.lock" inside it, open without any sharing and
+// deleted on close, which also keeps the caller from removing the directory
+// whole, so the mark is closed first; natively an exclusive flock on the
+// directory.
 [[nodiscard]] PrivateDirectoryResult<NativeHandle> create_private_directory(
     const std::filesystem::path& base, const std::vector<std::filesystem::path>& names);
 

@@ -26,6 +26,9 @@ constexpr wchar_t PRIVATE_SECURITY[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)
 // be put in its place.
 constexpr DWORD PINNING_SHARE = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// The file inside a private directory that marks it as in use.
+constexpr wchar_t IN_USE_MARK[] = L"in-use.lock";
+
 std::unexpected<PrivateDirectoryError> os_failure(OsError error) {
     return std::unexpected(PrivateDirectoryError{false, std::move(error)});
 }
@@ -216,10 +219,15 @@ PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesys
                             nullptr, nullptr, dacl, nullptr);
         if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
     }
-    // The last directory's handle, open without delete sharing since it was
-    // checked, is the mark: nobody can open the directory for deletion
-    // while it lives.
-    return NativeHandle(reinterpret_cast<std::intptr_t>(chain->held.back().release()));
+    // The mark is a file inside, open without any sharing and deleted when
+    // its handle closes, which the system does also for a process that was
+    // killed. (A file rather than the directory's own handle: Wine ignores
+    // share modes on directories, and the rule should hold wherever the
+    // program runs.)
+    UniqueHandle mark(CreateFileW(extended_length_path(chain->path / IN_USE_MARK).c_str(), GENERIC_READ | DELETE, 0,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!mark.valid()) return os_failure(OsError::last());
+    return NativeHandle(reinterpret_cast<std::intptr_t>(mark.release()));
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
@@ -259,21 +267,17 @@ PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
             continue;
         }
         const std::filesystem::path path = chain->path / entry.name;
-        // Asking for delete access fails with a sharing violation while the
-        // directory's mark is open: it is in use. The handle does not follow
-        // a reparse point, and only a plain directory is taken.
-        UniqueHandle probe(CreateFileW(extended_length_path(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!probe.valid()) continue;
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(probe.get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            continue;
-        }
-        probe.reset();
-        // The directories above stay held while the tree goes.
+        // Opening the mark for reading fails with a sharing violation while
+        // its owner holds it: the directory is in use. (Asking for data
+        // access matters: attribute access alone is never refused for
+        // sharing.) A mark that is missing or opens is an abandoned one.
+        UniqueHandle mark(CreateFileW(extended_length_path(path / IN_USE_MARK).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!mark.valid() && GetLastError() == ERROR_SHARING_VIOLATION) continue;
+        mark.reset();
+        // The directories above stay held while the tree goes; a junction
+        // put in the directory's place meanwhile is removed as an entry.
         if (remove_tree(path)) ++removed;
     }
     return removed;
