@@ -92,6 +92,12 @@ for target in "${targets[@]}"; do
   if [ $status -eq 0 ]; then
     printf 'fuzz %-15s ok      %10s executions in %ss, cov: %s ft: %s, corpus %s\n' \
       "$target" "${runs:-?}" "$elapsed" "${cov:-?}" "${ft:-?}" "${corp:-?}"
+  elif [ $status -eq 72 ]; then
+    # libFuzzer's status after SIGINT: stopped by hand, nothing found; its
+    # final figures are in the log. Still not a passing run.
+    printf 'fuzz %-15s interrupted after %s executions in %ss (no finding); see %s\n' \
+      "$target" "${runs:-?}" "$elapsed" "$log"
+    failed+=("$target")
   else
     printf 'fuzz %-15s FINDING (status %s) after %s executions; see %s and %s\n' \
       "$target" "$status" "${runs:-?}" "$log" "$FINDINGS"
@@ -100,4 +106,4 @@ for target in "${targets[@]}"; do
   fi
 done
 
-[ ${#failed[@]} -eq 0 ] || { echo "fuzz: findings in ${failed[*]}" >&2; exit 1; }
+[ ${#failed[@]} -eq 0 ] || { echo "fuzz: not passed: ${failed[*]}" >&2; exit 1; }
