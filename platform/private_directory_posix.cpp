@@ -89,6 +89,21 @@ PrivateDirectoryResult<Descriptor> open_base(const std::filesystem::path& base, 
     return directory;
 }
 
+// `base`/`names`..., each already there, walked and checked without
+// creating or changing anything; the descriptor of the last.
+PrivateDirectoryResult<Descriptor> open_existing(const std::filesystem::path& base,
+                                                 const std::vector<std::filesystem::path>& names) {
+    auto current = open_base(base);
+    if (!current) return std::unexpected(current.error());
+    for (const std::filesystem::path& name : names) {
+        if (!plain_component(name)) return unsafe();
+        auto next = open_component(current->get(), name);
+        if (!next) return std::unexpected(next.error());
+        current = std::move(next);
+    }
+    return current;
+}
+
 // Writes `bytes` whole to the new file `name` inside `directory`, never
 // through a link there, and flushes it.
 OsResult<void> write_new_file_at(int directory, const std::filesystem::path& name, std::string_view bytes) {
@@ -134,14 +149,8 @@ PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesys
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
                                                       const std::vector<std::filesystem::path>& names) {
     if (names.empty()) return unsafe();
-    auto current = open_base(base);
+    auto current = open_existing(base, {names.begin(), names.end() - 1});
     if (!current) return std::unexpected(current.error());
-    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-        if (!plain_component(names[i])) return unsafe();
-        auto next = open_component(current->get(), names[i]);
-        if (!next) return std::unexpected(next.error());
-        current = std::move(next);
-    }
     if (!plain_component(names.back())) return unsafe();
     if (auto removed = remove_tree_at(current->get(), names.back().c_str()); !removed) {
         if (removed.error().code == ENOENT) return {};
@@ -153,14 +162,8 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
 PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
     const std::filesystem::path& base, const std::vector<std::filesystem::path>& names,
     const std::filesystem::path& keep) {
-    auto current = open_base(base);
+    auto current = open_existing(base, names);
     if (!current) return std::unexpected(current.error());
-    for (const std::filesystem::path& name : names) {
-        if (!plain_component(name)) return unsafe();
-        auto next = open_component(current->get(), name);
-        if (!next) return std::unexpected(next.error());
-        current = std::move(next);
-    }
     const auto entries = read_directory_entries(current->get());
     if (!entries) return os_failure(entries.error());
     std::size_t removed = 0;

@@ -169,6 +169,19 @@ bool plain_component(const std::filesystem::path& name) {
     return !text.empty() && text != L"." && text != L".." && text.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
+// `base`/`names`..., each already there, entered and checked without
+// creating or changing anything; all of them stay held in the chain.
+PrivateDirectoryResult<Chain> open_existing(const std::filesystem::path& base,
+                                            const std::vector<std::filesystem::path>& names) {
+    auto chain = open_base(base);
+    if (!chain) return std::unexpected(chain.error());
+    for (const std::filesystem::path& name : names) {
+        if (!plain_component(name)) return unsafe();
+        if (auto handle = enter(*chain, name, 0); !handle) return std::unexpected(handle.error());
+    }
+    return chain;
+}
+
 // Whatever has the name: a directory with everything in it, a link,
 // junction or file as an entry.
 PrivateDirectoryResult<void> remove_any(const std::filesystem::path& path) {
@@ -233,12 +246,8 @@ PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesys
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
                                                       const std::vector<std::filesystem::path>& names) {
     if (names.empty()) return unsafe();
-    auto chain = open_base(base);
+    auto chain = open_existing(base, {names.begin(), names.end() - 1});
     if (!chain) return std::unexpected(chain.error());
-    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-        if (!plain_component(names[i])) return unsafe();
-        if (auto handle = enter(*chain, names[i], 0); !handle) return std::unexpected(handle.error());
-    }
     if (!plain_component(names.back())) return unsafe();
     // The directories above stay held while the tree goes.
     auto removed = remove_tree(chain->path / names.back());
@@ -252,12 +261,8 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
 PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
     const std::filesystem::path& base, const std::vector<std::filesystem::path>& names,
     const std::filesystem::path& keep) {
-    auto chain = open_base(base);
+    auto chain = open_existing(base, names);
     if (!chain) return std::unexpected(chain.error());
-    for (const std::filesystem::path& name : names) {
-        if (!plain_component(name)) return unsafe();
-        if (auto handle = enter(*chain, name, 0); !handle) return std::unexpected(handle.error());
-    }
     const auto entries = find_directory_entries(chain->path);
     if (!entries) return os_failure(entries.error());
     std::size_t removed = 0;
