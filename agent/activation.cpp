@@ -208,7 +208,21 @@ void prune_versions(const std::filesystem::path& version_store, const std::files
 }
 
 Result<void> activate_update(const InstallPlan& plan) {
-    const std::filesystem::path& target = plan.install_target;
+    const auto target = platform::HeldDirectory::open_no_follow(plan.install_target);
+    if (!target) {
+        // What cannot be opened as a plain directory is refused by the
+        // checks of the payload and of the installation first, as it would
+        // be without the hold.
+        if (auto trusted = verify_update_payload(plan.install_source); !trusted) return trusted;
+        if (auto trusted = verify_installation(plan.install_target); !trusted) return trusted;
+        return fail(UpdateError::io(plan.install_target, target.error()));
+    }
+    return activate_update(ActivationInputs{plan.install_source, plan.build, plan.version}, *target);
+}
+
+Result<void> activate_update(const ActivationInputs& plan, const platform::HeldDirectory& held_target) {
+    // Every path below starts at the held installation directory.
+    const std::filesystem::path& target = held_target.path();
     const std::filesystem::path version_store = target / name_path(VERSIONS_DIRECTORY);
     const std::filesystem::path launcher_name = name_path(LAUNCHER_EXECUTABLE);
     const std::filesystem::path agent_name = name_path(UPDATER_AGENT_EXECUTABLE);
@@ -217,7 +231,7 @@ Result<void> activate_update(const InstallPlan& plan) {
     temporary_manifest.replace_extension("json.new");
 
     // 1. Only a trusted build goes into a trusted installation.
-    if (auto trusted = verify_update_payload(plan.install_source); !trusted) return trusted;
+    if (auto trusted = verify_update_payload(plan.source); !trusted) return trusted;
     if (auto trusted = verify_installation(target); !trusted) return trusted;
 
     // 2. The build identifier becomes exactly one path component.
@@ -242,7 +256,7 @@ Result<void> activate_update(const InstallPlan& plan) {
         if (auto installed = present_as(target / component, false); !installed) {
             return fail(std::move(installed.error()));
         }
-        if (auto plain = check_payload_component(plan.install_source / component); !plain) return plain;
+        if (auto plain = check_payload_component(plan.source / component); !plain) return plain;
     }
 
     // 4. The version store, held open until the end so that (on Windows) it
@@ -265,8 +279,8 @@ Result<void> activate_update(const InstallPlan& plan) {
     if (*replacing) {
         if (auto cleared = clear_leftover(placed); !cleared) return cleared;
     }
-    if (!platform::rename_replace(plan.install_source, placed)) {
-        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) {
+    if (!platform::rename_replace(plan.source, placed)) {
+        if (auto copied = copy_staged_tree(plan.source, placed); !copied) {
             // A partial copy is nobody's build: `placed` was free before the
             // copy began (a new name, or "~new" cleared above). Left there it
             // would hold the space a full disk lacks, and the next attempt

@@ -15,6 +15,7 @@
 #include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "tests/support/fault_injection.h"
+#include "tests/support/file_times.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::test {
@@ -87,6 +88,11 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
 
     // The application tries again; nothing of the stopped run is in the way.
     const fs::path stopped_session = faults.privileged_session();
+    // A session directory changed within the last minute may be one that a
+    // worker is still making; the killed worker's has been left a while.
+    if (fs::exists(stopped_session)) {
+        make_two_minutes_old(stopped_session);
+    }
     faults.prepare_next_attempt();
     const RunResult again = faults.run(kill.mode);
     ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << faults.log.failure_log().value_or("");

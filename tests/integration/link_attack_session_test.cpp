@@ -92,7 +92,6 @@ void link_directory(const fs::path& target, const fs::path& link) {
 
 TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
     if (on_windows()) GTEST_SKIP() << "links are tested natively";
-    const std::string unsafe = "installation failed: the privileged session directory is unsafe";
     const std::string not_regular = "ERROR:installation failed: install plan is not a regular file\n";
     static const std::string usage = "installation failed: the updater agent requires --install-plan or --execute-plan";
     // The log holds the text under its own name, and `name` is no link.
@@ -122,9 +121,12 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
         return s.run_agent({native_args({"--install-plan"})[0], s.plan_path.native()});
     };
     const Case cases[] = {
+        // A link where a folder of the chain belongs is moved aside as a
+        // link and removed as an entry; the folder is made anew.
         {"create: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
-         create, unsafe},
-        {"create: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, create, unsafe},
+         create, "(created)", [](Scene& s) { EXPECT_FALSE(fs::is_symlink(s.application)); }},
+        {"create: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, create,
+         "(created)", [](Scene& s) { EXPECT_FALSE(fs::is_symlink(s.updater)); }},
         {"create: a left-over session directory is a link",
          [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.nonce); }, create, "(created)",
          [](Scene& s) {
