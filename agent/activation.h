@@ -28,9 +28,11 @@ namespace tessaryndle::agent {
 // manifest is replaced (the last step but one) the old build stays active,
 // so a crash at any point leaves an installation the launcher can start.
 // Reinstalling a build whose directory exists (the active one, say) puts
-// the new directory beside the old one first; the only moment without a
-// startable build is then two renames long (the old directory aside as
-// "{build}~old", the new one into place), and pruning removes the old one.
+// the new directory beside the old one first as "{build}~new", switches the
+// manifest to it with the old directory as fallback, then moves the old
+// directory aside as "{build}~old" and the new one into place, so that the
+// launcher has a build to start at every instant; pruning removes the old
+// one.
 // The placed build takes the access rights of the installation
 // (inherit_access_from_parent), not those of the worker's private session
 // directory it may come from. Every file of the new build is flushed to

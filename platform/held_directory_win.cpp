@@ -36,10 +36,11 @@ const NativeCalls& native_calls() {
         NativeCalls found;
         const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
         if (ntdll == nullptr) return found;
-        found.create = reinterpret_cast<NtCreateFileCall>(GetProcAddress(ntdll, "NtCreateFile"));
+        found.create = reinterpret_cast<NtCreateFileCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
         found.set_information =
-            reinterpret_cast<NtSetInformationFileCall>(GetProcAddress(ntdll, "NtSetInformationFile"));
-        found.to_dos_error = reinterpret_cast<RtlNtStatusToDosErrorCall>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+            reinterpret_cast<NtSetInformationFileCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+        found.to_dos_error = reinterpret_cast<RtlNtStatusToDosErrorCall>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
         return found;
     }();
     return calls;
