@@ -115,6 +115,10 @@ OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path
     int rc = ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // Nothing but the three: a descriptor of ours left open without
+    // FD_CLOEXEC (in the agent, one the application passed on) would stay
+    // open in the child for as long as it runs.
+    if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     pid_t pid = 0;
     if (rc == 0) rc = ::posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
