@@ -337,8 +337,7 @@ Result<void> activate_update(const ActivationInputs& plan, const platform::HeldD
         CurrentVersion incoming;
         incoming.schema = CURRENT_VERSION_SCHEMA;
         incoming.version = plan.version;
-        incoming.executable =
-            name_path(VERSIONS_DIRECTORY) / placed.filename() / name_path(APPLICATION_EXECUTABLE);
+        incoming.executable = name_path(VERSIONS_DIRECTORY) / placed.filename() / name_path(APPLICATION_EXECUTABLE);
         incoming.previous_executable = new_executable;
         if (auto written = write_current_version(manifest_path, incoming); !written) return written;
         test_hooks::stop_at("after-incoming-manifest-written");

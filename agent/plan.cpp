@@ -58,7 +58,8 @@ Result<InstallPlan> load_install_plan(const std::filesystem::path& path, platfor
             return fail(UpdateError::installation("install plan is not a regular file"));
         }
         if (bytes.error().not_readable_by_user) {
-            return fail(UpdateError::installation("the install plan is not readable by the user who started the update"));
+            return fail(
+                UpdateError::installation("the install plan is not readable by the user who started the update"));
         }
         return fail(UpdateError::io(path, bytes.error().error));
     }

@@ -72,7 +72,7 @@ OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
 }
 
 std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path,
-                                                                        ReadAs reader) {
+                                                                         ReadAs reader) {
     const auto failed = [](bool not_regular, OsError error) {
         return std::unexpected(RegularFileError{not_regular, false, std::move(error)});
     };

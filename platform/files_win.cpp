@@ -6,8 +6,8 @@
 
 #include "platform/extended_path_win.h"
 #include "platform/files.h"
-#include "platform/starting_user.h"
 #include "platform/long_path_win.h"
+#include "platform/starting_user.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -107,7 +107,7 @@ OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
 }
 
 std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path,
-                                                                        ReadAs reader) {
+                                                                         ReadAs reader) {
     const auto failed = [](bool not_regular, OsError error) {
         return std::unexpected(RegularFileError{not_regular, false, std::move(error)});
     };

@@ -36,9 +36,10 @@ const NativeCalls& native_calls() {
         NativeCalls found;
         const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
         if (ntdll == nullptr) return found;
-        found.create = reinterpret_cast<NtCreateFileCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-        found.set_information =
-            reinterpret_cast<NtSetInformationFileCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+        found.create =
+            reinterpret_cast<NtCreateFileCall>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+        found.set_information = reinterpret_cast<NtSetInformationFileCall>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
         found.to_dos_error = reinterpret_cast<RtlNtStatusToDosErrorCall>(
             reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
         return found;
@@ -157,8 +158,8 @@ std::expected<void, ReplaceFailure> HeldDirectory::replace_file(const std::files
                                       FILE_OPEN_DISPOSITION)) {
         IO_STATUS_BLOCK io{};
         BOOLEAN remove = TRUE;
-        const NTSTATUS status = native_calls().set_information(leftover->get(), &io, &remove, sizeof remove,
-                                                                DISPOSITION_INFORMATION_CLASS);
+        const NTSTATUS status =
+            native_calls().set_information(leftover->get(), &io, &remove, sizeof remove, DISPOSITION_INFORMATION_CLASS);
         if (status < 0) return failure(Stage::Temporary, from_status(status));
     } else if (leftover.error() != NAME_NOT_FOUND && leftover.error() != IS_A_DIRECTORY) {
         return failure(Stage::Temporary, from_status(leftover.error()));
@@ -187,8 +188,8 @@ std::expected<void, ReplaceFailure> HeldDirectory::replace_file(const std::files
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status = native_calls().set_information(file->get(), &io, rename,
-                                                            static_cast<ULONG>(buffer.size()), RENAME_INFORMATION_CLASS);
+    const NTSTATUS status = native_calls().set_information(file->get(), &io, rename, static_cast<ULONG>(buffer.size()),
+                                                           RENAME_INFORMATION_CLASS);
     if (status < 0) return failure(Stage::Rename, from_status(status));
     return {};
 }

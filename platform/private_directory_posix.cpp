@@ -205,8 +205,8 @@ PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::fil
         if (last) {
             // A second open of its own for the caller to work through,
             // independent of the descriptor that carries the lock.
-            const int held = retry_on_eintr(
-                [&] { return ::openat(current->get(), name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); });
+            const int held =
+                retry_on_eintr([&] { return ::openat(current->get(), name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); });
             if (held < 0) return os_failure(OsError::last());
             PrivateDirectory made{HeldDirectory::adopt(NativeHandle(held), shown), NativeHandle{}};
             struct stat locked {};

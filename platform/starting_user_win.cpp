@@ -38,10 +38,10 @@ OsResult<bool> starting_user_may_read(std::intptr_t handle) {
     auto token = user_token();
     if (!token) return std::unexpected(token.error());
     PSECURITY_DESCRIPTOR raw = nullptr;
-    const DWORD rc = GetSecurityInfo(reinterpret_cast<HANDLE>(handle), SE_FILE_OBJECT,
-                                     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                         DACL_SECURITY_INFORMATION,
-                                     nullptr, nullptr, nullptr, nullptr, &raw);
+    const DWORD rc =
+        GetSecurityInfo(reinterpret_cast<HANDLE>(handle), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr, &raw);
     if (rc != ERROR_SUCCESS) return std::unexpected(OsError::from_code(rc));
     struct Release {
         PSECURITY_DESCRIPTOR memory;

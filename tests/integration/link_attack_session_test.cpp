@@ -16,27 +16,12 @@
 #include "tests/support/environment.h"
 #include "tests/support/link_swap.h"
 #include "tests/support/plan_fixture.h"
+#include "tests/support/tree_snapshot.h"
 
 namespace tessaryndle::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Every entry below `root`: its bytes, "<dir>", or "<link to ...>".
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink()) {
-            entries[name] = "<link to " + fs::read_symlink(entry.path()).string() + ">";
-        } else if (entry.is_directory()) {
-            entries[name] = "<dir>";
-        } else {
-            entries[name] = read_file(entry.path());
-        }
-    }
-    return entries;
-}
 
 // One attack: PROGRAMDATA, the user's session directory with the plan, the
 // failure log, and the files outside that a followed link would reach.
@@ -173,10 +158,10 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Scene scene;
-        const auto before = snapshot(scene.outside.path());
+        const auto before = tree_snapshot(scene.outside.path());
         c.plant(scene);
         EXPECT_EQ(c.run(scene), c.outcome);
-        EXPECT_EQ(snapshot(scene.outside.path()), before);
+        EXPECT_EQ(tree_snapshot(scene.outside.path()), before);
         c.also(scene);
     }
 }

@@ -7,11 +7,11 @@
 // gets a correct install or a clear error. Natively, as root: the worker's
 // path logic is the same as on Windows, and only root can give files away.
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -29,6 +29,7 @@
 #include "tests/support/plan_fixture.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tree_snapshot.h"
 #include "tests/support/update_world.h"
 
 namespace tessaryndle::test {
@@ -36,25 +37,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Every entry below `root`: its bytes, "<dir>", or "<link to ...>".
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> entries;
-    if (!fs::exists(root)) return entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink()) {
-            entries[name] = "<link to " + fs::read_symlink(entry.path()).string() + ">";
-        } else if (entry.is_directory()) {
-            entries[name] = "<dir>";
-        } else if (!entry.is_regular_file()) {
-            entries[name] = "<special>";  // a FIFO: reading it would wait for a writer
-        } else {
-            entries[name] = read_file(entry.path());
-        }
-    }
-    return entries;
-}
 
 void give_to(const fs::path& path, const char* owner, const char* mode) {
     RunOptions chown;
@@ -305,18 +287,18 @@ TEST(WorkerTrustBoundary, NothingAUserRedirectsReachesBeyondTheInstallation) {
         SCOPED_TRACE(attack.name);
         Scene scene;
         if (attack.before) attack.before(scene);
-        std::map<std::string, std::string> outside_before = snapshot(scene.outside.path());
+        std::map<std::string, std::string> outside_before = tree_snapshot(scene.outside.path());
         std::function<void()> act;
         if (attack.while_waiting) {
             act = [&] {
                 attack.while_waiting(scene);
-                outside_before = snapshot(scene.outside.path());
+                outside_before = tree_snapshot(scene.outside.path());
             };
         }
         const RunResult result = scene.run(act);
         EXPECT_FALSE(result.timed_out);
         attack.check(scene);
-        EXPECT_EQ(snapshot(scene.outside.path()), outside_before) << "the worker changed the user's folder";
+        EXPECT_EQ(tree_snapshot(scene.outside.path()), outside_before) << "the worker changed the user's folder";
     }
 }
 

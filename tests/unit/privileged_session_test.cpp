@@ -29,13 +29,12 @@ using test::valid_plan;
 class PrivilegedSessionCreation : public ::testing::Test {
 protected:
     TempDir scratch;
-    std::filesystem::path program_data = test::on_windows()
-                                             ? path_from_utf8(test::get_environment("PROGRAMDATA").value_or(""))
-                                             : scratch.path();
+    std::filesystem::path program_data =
+        test::on_windows() ? path_from_utf8(test::get_environment("PROGRAMDATA").value_or("")) : scratch.path();
     std::optional<test::ScopedEnvironment> variable =
-        test::on_windows() ? std::nullopt
-                           : std::optional<test::ScopedEnvironment>(std::in_place, "PROGRAMDATA",
-                                                                    path_display(scratch.path()));
+        test::on_windows()
+            ? std::nullopt
+            : std::optional<test::ScopedEnvironment>(std::in_place, "PROGRAMDATA", path_display(scratch.path()));
     InstallPlan plan = with_application_id(valid_plan(scratch.path()));
     std::filesystem::path application = program_data / path_from_utf8(plan.application_id);
     std::filesystem::path updater = application / "Updater";
@@ -153,7 +152,8 @@ TEST_F(PrivilegedSessionCreation, MovesAsideWhatSomeoneElsePutInItsWay) {
     std::filesystem::remove_all(application);
     std::filesystem::create_directories(updater / "theirs");
     test::RunOptions chown;
-    chown.arguments = {test::native_args({"-R", "4242"})[0], test::native_args({"-R", "4242"})[1], application.native()};
+    chown.arguments = {test::native_args({"-R", "4242"})[0], test::native_args({"-R", "4242"})[1],
+                       application.native()};
     if (test::run_program("/bin/chown", chown).exit_status != 0) GTEST_SKIP() << "only root gives directories away";
     EXPECT_EQ(create(), "(created)");
     EXPECT_NE(test::directory_access(application).substr(0, 15), "owner: uid 4242");
