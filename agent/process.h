@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include "common/update_error.h"
 #include "platform/process.h"
@@ -58,8 +59,8 @@ private:
 // must be absolute.
 // Windows: ShellExecuteExW with the verb "runas" (the consent prompt),
 // SW_HIDE, elevated_worker_parameters() and the system directory as the
-// worker's directory (where the elevation service starts it anyway); the
-// returned process handle is kept in the result. Elsewhere: through
+// worker's directory (where the elevation service starts it when given
+// none); the returned process handle is kept in the result. Elsewhere: through
 // /usr/bin/pkexec, relative paths joined to the current directory first
 // (pkexec changes it), standard handles on /dev/null; it returns when pkexec
 // has started the worker or has ended, and pkexec's process, which becomes
