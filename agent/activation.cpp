@@ -119,6 +119,21 @@ std::optional<NativeString> kept_build_name(const std::filesystem::path& executa
     return std::move(components[1]);
 }
 
+// The executable that the manifest at `path` names, to be remembered as the
+// previous one; nullopt when it cannot be read (missing, unreadable,
+// malformed, unsafe): there is nothing to roll back to then. A manifest that
+// a killed reinstallation left names the build under its incoming name
+// ("{build}~new"), which that reinstallation's rerun replaces: its own
+// fallback is what it stood for.
+std::optional<std::filesystem::path> previous_from_manifest(const std::filesystem::path& path) {
+    auto manifest = read_current_version(path);
+    if (!manifest) return std::nullopt;
+    const auto build = kept_build_name(manifest->executable);
+    const NativeString suffix = name_path(INCOMING_SUFFIX).native();
+    if (build && build->ends_with(suffix)) return std::move(manifest->previous_executable);
+    return std::move(manifest->executable);
+}
+
 }  // namespace
 
 bool check_build_identifier(std::string_view build) { return path_rules::is_valid_build_identifier(build); }
@@ -208,7 +223,21 @@ void prune_versions(const std::filesystem::path& version_store, const std::files
 }
 
 Result<void> activate_update(const InstallPlan& plan) {
-    const std::filesystem::path& target = plan.install_target;
+    const auto target = platform::HeldDirectory::open_no_follow(plan.install_target);
+    if (!target) {
+        // What cannot be opened as a plain directory is refused by the
+        // checks of the payload and of the installation first, as it would
+        // be without the hold.
+        if (auto trusted = verify_update_payload(plan.install_source); !trusted) return trusted;
+        if (auto trusted = verify_installation(plan.install_target); !trusted) return trusted;
+        return fail(UpdateError::io(plan.install_target, target.error()));
+    }
+    return activate_update(ActivationInputs{plan.install_source, plan.build, plan.version}, *target);
+}
+
+Result<void> activate_update(const ActivationInputs& plan, const platform::HeldDirectory& held_target) {
+    // Every path below starts at the held installation directory.
+    const std::filesystem::path& target = held_target.path();
     const std::filesystem::path version_store = target / name_path(VERSIONS_DIRECTORY);
     const std::filesystem::path launcher_name = name_path(LAUNCHER_EXECUTABLE);
     const std::filesystem::path agent_name = name_path(UPDATER_AGENT_EXECUTABLE);
@@ -217,7 +246,7 @@ Result<void> activate_update(const InstallPlan& plan) {
     temporary_manifest.replace_extension("json.new");
 
     // 1. Only a trusted build goes into a trusted installation.
-    if (auto trusted = verify_update_payload(plan.install_source); !trusted) return trusted;
+    if (auto trusted = verify_update_payload(plan.source); !trusted) return trusted;
     if (auto trusted = verify_installation(target); !trusted) return trusted;
 
     // 2. The build identifier becomes exactly one path component.
@@ -242,7 +271,7 @@ Result<void> activate_update(const InstallPlan& plan) {
         if (auto installed = present_as(target / component, false); !installed) {
             return fail(std::move(installed.error()));
         }
-        if (auto plain = check_payload_component(plan.install_source / component); !plain) return plain;
+        if (auto plain = check_payload_component(plan.source / component); !plain) return plain;
     }
 
     // 4. The version store, held open until the end so that (on Windows) it
@@ -265,8 +294,8 @@ Result<void> activate_update(const InstallPlan& plan) {
     if (*replacing) {
         if (auto cleared = clear_leftover(placed); !cleared) return cleared;
     }
-    if (!platform::rename_replace(plan.install_source, placed)) {
-        if (auto copied = copy_staged_tree(plan.install_source, placed); !copied) {
+    if (!platform::rename_replace(plan.source, placed)) {
+        if (auto copied = copy_staged_tree(plan.source, placed); !copied) {
             // A partial copy is nobody's build: `placed` was free before the
             // copy began (a new name, or "~new" cleared above). Left there it
             // would hold the space a full disk lacks, and the next attempt
@@ -289,15 +318,35 @@ Result<void> activate_update(const InstallPlan& plan) {
     (void)platform::flush_entry(version_store);
     test_hooks::stop_at("after-new-build-flushed");
 
+    // The manifest as it was before this activation: its executable becomes
+    // the previous one (read here, before the reinstallation below may
+    // write a manifest of its own).
+    std::optional<std::filesystem::path> previous_executable = previous_from_manifest(manifest_path);
+
     // 7. The old directory of the build goes aside and the new one takes its
-    //    name: two renames, the only moment without a directory of this build.
-    //    Pruning removes the old one once the manifest is written.
+    //    name: two renames. The launcher must find a build to start at every
+    //    instant in between, so the manifest first names the new copy under
+    //    its incoming name, with the old directory as its fallback:
+    //    - after this manifest, before the first rename: "{build}~new" is
+    //      complete and flushed, and "{build}" is still there;
+    //    - after the old directory went aside: "{build}~new" is still there;
+    //    - after the new one took the name: "{build}~new" is gone, and the
+    //      fallback "{build}" is the new build itself;
+    //    the final manifest then names "{build}". Pruning removes the old one.
     if (*replacing) {
+        CurrentVersion incoming;
+        incoming.schema = CURRENT_VERSION_SCHEMA;
+        incoming.version = plan.version;
+        incoming.executable = name_path(VERSIONS_DIRECTORY) / placed.filename() / name_path(APPLICATION_EXECUTABLE);
+        incoming.previous_executable = new_executable;
+        if (auto written = write_current_version(manifest_path, incoming); !written) return written;
+        test_hooks::stop_at("after-incoming-manifest-written");
         const std::filesystem::path replaced = with_suffix(version_directory, REPLACED_SUFFIX);
         if (auto cleared = clear_leftover(replaced); !cleared) return cleared;
         if (auto aside = platform::rename_replace_write_through(version_directory, replaced); !aside) {
             return fail(UpdateError::io(version_directory, aside.error()));
         }
+        test_hooks::stop_at("after-old-build-set-aside");
         if (auto moved = platform::rename_replace_write_through(placed, version_directory); !moved) {
             (void)platform::rename_replace_write_through(replaced, version_directory);
             return fail(UpdateError::io(version_directory, moved.error()));
@@ -317,11 +366,7 @@ Result<void> activate_update(const InstallPlan& plan) {
     }
     test_hooks::stop_at("after-agent-replaced");
 
-    // 9. Whatever stops the old manifest from being read means that there is
-    //    nothing to roll back to. One level of history only.
-    std::optional<std::filesystem::path> previous_executable;
-    if (auto previous = read_current_version(manifest_path)) previous_executable = std::move(previous->executable);
-
+    // 9. One level of history only: the manifest read before step 7.
     CurrentVersion manifest;
     manifest.schema = CURRENT_VERSION_SCHEMA;
     manifest.version = plan.version;

@@ -7,10 +7,12 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "agent/plan.h"
 #include "common/update_error.h"
+#include "platform/held_directory.h"
 
 namespace tessaryndle::agent {
 
@@ -26,9 +28,11 @@ namespace tessaryndle::agent {
 // manifest is replaced (the last step but one) the old build stays active,
 // so a crash at any point leaves an installation the launcher can start.
 // Reinstalling a build whose directory exists (the active one, say) puts
-// the new directory beside the old one first; the only moment without a
-// startable build is then two renames long (the old directory aside as
-// "{build}~old", the new one into place), and pruning removes the old one.
+// the new directory beside the old one first as "{build}~new", switches the
+// manifest to it with the old directory as fallback, then moves the old
+// directory aside as "{build}~old" and the new one into place, so that the
+// launcher has a build to start at every instant; pruning removes the old
+// one.
 // The placed build takes the access rights of the installation
 // (inherit_access_from_parent), not those of the worker's private session
 // directory it may come from. Every file of the new build is flushed to
@@ -49,6 +53,25 @@ namespace tessaryndle::agent {
 // copy_staged_tree when the payload cannot be renamed into place; those of
 // replace_stable_component; those of write_current_version.
 [[nodiscard]] Result<void> activate_update(const InstallPlan& plan);
+
+// What an activation installs, apart from where.
+struct ActivationInputs {
+    // The directory that holds the extracted payload.
+    std::filesystem::path source;
+    // The build identifier, which becomes the version directory's name.
+    std::string build;
+    // Copied unchanged into the manifest.
+    std::string version;
+};
+
+// activate_update with the installation directory already opened and held
+// by the caller (the elevated worker holds it from its checks on): every
+// step works through target.path(), so that nothing done to the name the
+// installation was opened by, or to the directories above it, redirects
+// what the activation deletes, moves or writes. The plan form opens
+// "install_target" this way itself (Io at it when it cannot be opened as a
+// plain directory) and calls this one.
+[[nodiscard]] Result<void> activate_update(const ActivationInputs& inputs, const platform::HeldDirectory& target);
 
 // Moves `source` over `target` with replace and write-through: the file is
 // moved, not copied, and the move is on disk when this returns. When the

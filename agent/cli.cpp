@@ -106,7 +106,8 @@ int run_agent(const std::vector<NativeString>& arguments) {
     const Result<Command> command = parse_command_line(args);
     const Result<void> outcome = command ? run(*command) : Result<void>(std::unexpect, command.error());
     if (outcome) return 0;
-    report_failure(outcome.error());
+    const bool worker = command && std::holds_alternative<ExecutePlanCommand>(*command);
+    report_failure(outcome.error(), worker ? FailureLog::Skip : FailureLog::Write);
     return 1;
 }
 

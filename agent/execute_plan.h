@@ -6,9 +6,11 @@
 
 #include <filesystem>
 
+#include "agent/activation.h"
 #include "agent/plan.h"
+#include "agent/privileged_session.h"
 #include "common/update_error.h"
-#include "platform/native_handle.h"
+#include "platform/held_directory.h"
 
 namespace tessaryndle::agent {
 
@@ -22,28 +24,40 @@ namespace tessaryndle::agent {
 [[nodiscard]] Result<void> check_install_result_path(const std::filesystem::path& plan_path,
                                                      const std::filesystem::path& result_path);
 
+// What the worker installs once the application has exited: its own
+// session directory with the extracted build, and the installation it runs
+// from, both held open from the moment they were checked.
+struct PrivilegedInstall {
+    PrivilegedSession session;
+    platform::HeldDirectory target;
+    ActivationInputs activation;
+};
+
 // Prepares an elevated installation from files only the worker wrote, in
 // this order, the first failure ending it:
-// 1. verify_installation of "install_target";
+// 1. "install_target" is opened without following a link and held; it must
+//    be the very directory that holds the running agent's own image
+//    (Installation "the install target is not the installation this updater
+//    runs from" otherwise: the worker installs into no other place), and
+//    verify_installation of it;
 // 2. validate_artifact_url of the artifact;
 // 3. create_privileged_session_directory: the fresh directory
-//    {PROGRAMDATA}\{application_id}\Updater\{nonce}, administrators only,
+//    {ProgramData}\{application_id}\Updater\{nonce}, administrators only,
 //    no link on the way;
-// 4. the archive copied to "update.zip" in it and flushed (Io at the copy);
+// 4. the archive at "archive_path", opened once without following a link,
+//    must be a regular file that the user who started the update could read
+//    (Installation "the update archive is not readable by the user who
+//    started the update"; nothing of it is read) and exactly
+//    "content_length" bytes long (InvalidArtifact "archive is not a regular
+//    {N} byte file"; nothing is copied), and exactly those bytes are copied
+//    from that handle to the new file "update.zip" in the session directory
+//    and flushed (Io at the copy);
 // 5. verify_artifact of that copy with the plan's key;
 // 6. extraction of the copy into "Extracted" and the payload root found there;
 // 7. verify_update_payload of that root.
-// Returns the plan with "archive_path", "staging_directory" and
-// "install_source" replaced by the copy, the "Extracted" directory and the
-// payload root, with the session directory's in-use mark, which the caller
-// keeps open until it removes the directory. A failure after the session
-// directory was created removes it with what was written into it
-// (remove_privileged_session_directory), so that a partial copy or
-// extraction never stays behind.
-struct PrivilegedInstall {
-    InstallPlan plan;
-    platform::NativeHandle session_in_use;
-};
+// A failure after the session directory was created removes it with what
+// was written into it, so that a partial copy or extraction never stays
+// behind.
 [[nodiscard]] Result<PrivilegedInstall> prepare_privileged_install(const InstallPlan& plan);
 
 }  // namespace tessaryndle::agent

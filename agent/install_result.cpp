@@ -47,6 +47,20 @@ Result<void> write_install_result(const std::filesystem::path& result_path, cons
     return {};
 }
 
+Result<void> write_install_result(const platform::HeldDirectory& directory, const std::filesystem::path& result_path,
+                                  const Result<void>& outcome) {
+    auto text = serialize_install_result(outcome);
+    if (!text) return fail(std::move(text.error()));
+    std::filesystem::path temporary = result_path;
+    temporary.replace_extension("json.part");
+    auto replaced = directory.replace_file(result_path.filename(), temporary.filename(), *text);
+    if (!replaced) {
+        const bool at_temporary = replaced.error().stage == platform::ReplaceFailure::Stage::Temporary;
+        return fail(UpdateError::io(at_temporary ? temporary : result_path, replaced.error().error));
+    }
+    return {};
+}
+
 PollClock PollClock::system() {
     return PollClock{
         [] { return std::chrono::steady_clock::now(); },

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/update_error.h"
+#include "platform/held_directory.h"
 
 namespace tessaryndle::agent {
 
@@ -24,6 +25,18 @@ inline constexpr std::chrono::seconds INSTALL_RESULT_TIME_LIMIT{1800};
 // created, written or flushed; a file this call created stays behind);
 // Io at `result_path` when the rename fails.
 [[nodiscard]] Result<void> write_install_result(const std::filesystem::path& result_path, const Result<void>& outcome);
+
+// What the elevated worker writes into the user's session directory,
+// `directory`, held from before the plan was read: the same document, with
+// the temporary and the result (the file names of "install-result.json.part"
+// and `result_path`) created, removed and renamed relative to the held
+// directory, never through a link at either name and never in another
+// directory, whatever the user does to the names meanwhile. A temporary
+// that an earlier, killed worker left behind is removed as an entry first,
+// so that it cannot block every later result. Failures as above, the
+// paths shown as the user knows them.
+[[nodiscard]] Result<void> write_install_result(const platform::HeldDirectory& directory,
+                                                const std::filesystem::path& result_path, const Result<void>& outcome);
 
 // The monotonic clock and the sleep of the polling loop.
 struct PollClock {

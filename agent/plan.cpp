@@ -48,14 +48,18 @@ constexpr json::RecordLayout<InstallPlan> PLAN_LAYOUT{"InstallPlan", PLAN_FIELDS
 
 Result<InstallPlan> parse_install_plan(std::string_view bytes) { return json::read_record(bytes, PLAN_LAYOUT); }
 
-Result<InstallPlan> load_install_plan(const std::filesystem::path& path) {
+Result<InstallPlan> load_install_plan(const std::filesystem::path& path, platform::ReadAs reader) {
     // 1.-3. One open that does not follow a final link, the check on that
     //    handle, and the read from it: a link to a plan is not a plan, and a
     //    link swapped in after the check is never read.
-    const auto bytes = platform::read_regular_file_no_follow(path);
+    const auto bytes = platform::read_regular_file_no_follow(path, reader);
     if (!bytes) {
         if (bytes.error().not_regular) {
             return fail(UpdateError::installation("install plan is not a regular file"));
+        }
+        if (bytes.error().not_readable_by_user) {
+            return fail(
+                UpdateError::installation("the install plan is not readable by the user who started the update"));
         }
         return fail(UpdateError::io(path, bytes.error().error));
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/update_error.h"
+#include "platform/files.h"
 
 namespace tessaryndle::agent {
 
@@ -73,8 +74,14 @@ struct VerifiedArtifact {
 //    CON or COM1 with or without an extension), because the nonce names the
 //    elevated worker's session directory: else Installation "install plan
 //    schema or nonce is invalid".
+// With ReadAs::StartingUser (the elevated worker) the file must also be one
+// that the user who started the update could read, checked on the handle
+// before anything is read: else Installation "the install plan is not
+// readable by the user who started the update", so that no error text ever
+// echoes the bytes of a file the user could not read.
 // Only reads; leaves nothing on disk.
-[[nodiscard]] Result<InstallPlan> load_install_plan(const std::filesystem::path& path);
+[[nodiscard]] Result<InstallPlan> load_install_plan(const std::filesystem::path& path,
+                                                    platform::ReadAs reader = platform::ReadAs::Process);
 
 // Succeeds only when "application_id" is TRUSTED_APPLICATION_ID and
 // "public_key" is TRUSTED_RELEASE_PUBLIC_KEY, both compared byte for byte;

@@ -18,17 +18,17 @@ std::optional<std::filesystem::path> failure_log_path() {
            std::string(FAILURE_LOG_NAME);
 }
 
-void report_failure(const UpdateError& error) {
+void report_failure(const UpdateError& error, FailureLog log) {
     // The line for the process that started us; lost when there is no
     // standard output.
     const std::string text = error.display();
     (void)platform::write_stdout("ERROR:" + text + "\n");
     (void)platform::flush_stdout();
+    if (log == FailureLog::Skip) return;
 
     // The failure log, replaced whole. A failure here only skips the rest:
-    // reporting must never fail the report. The elevated worker reports
-    // here too, into a folder the user owns, so nothing is written through
-    // a link the user planted: each folder below the local application data
+    // reporting must never fail the report. The folder is the user's own,
+    // so nothing is written through a link planted there: each folder below the local application data
     // is created or opened without following a link and checked on that
     // handle (a link or junction there skips the log), and the text goes to
     // a temporary sibling that is renamed over the log, which replaces a

@@ -18,7 +18,14 @@ namespace tessaryndle::agent {
 // following a link or junction (platform::replace_file_below): with one on
 // the way the log is not written. Never fails: every step that cannot be
 // done is skipped.
-void report_failure(const UpdateError& error);
+//
+// With FailureLog::Skip only the line is written. The elevated worker
+// reports that way: it runs as administrator, possibly as another account
+// whose local application data is not the user's, and its outcome already
+// reaches the user through the result file, which the waiting agent turns
+// into its own report and log.
+enum class FailureLog { Write, Skip };
+void report_failure(const UpdateError& error, FailureLog log = FailureLog::Write);
 
 // The failure log's path, when the local application data folder is known.
 [[nodiscard]] std::optional<std::filesystem::path> failure_log_path();

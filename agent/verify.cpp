@@ -42,10 +42,7 @@ UpdateError signature_error(std::string_view cause) {
     return UpdateError::invalid_signature(std::string(SIGNATURE_ERROR) + ": " + std::string(cause));
 }
 
-UpdateError not_the_archive(const VerifiedArtifact& artifact) {
-    return UpdateError::invalid_artifact("archive is not a regular " + std::to_string(artifact.content_length) +
-                                         " byte file");
-}
+UpdateError not_the_archive(const VerifiedArtifact& artifact) { return archive_length_error(artifact); }
 
 // The decoded release key and signature.
 struct KeyAndSignature {
@@ -130,6 +127,11 @@ Result<void> verify_contents(const platform::InputFile& archive, const std::file
 }
 
 }  // namespace
+
+UpdateError archive_length_error(const VerifiedArtifact& artifact) {
+    return UpdateError::invalid_artifact("archive is not a regular " + std::to_string(artifact.content_length) +
+                                         " byte file");
+}
 
 Result<void> verify_artifact(const std::filesystem::path& archive_path, const VerifiedArtifact& artifact,
                              std::string_view public_key_text) {

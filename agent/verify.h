@@ -37,6 +37,10 @@ namespace tessaryndle::agent {
 [[nodiscard]] Result<void> verify_artifact(const std::filesystem::path& archive_path, const VerifiedArtifact& artifact,
                                            std::string_view public_key_text);
 
+// The refusal of an archive that is not exactly the announced length:
+// InvalidArtifact "archive is not a regular {content_length} byte file".
+[[nodiscard]] UpdateError archive_length_error(const VerifiedArtifact& artifact);
+
 // verify_artifact on an archive the caller has opened
 // (platform::InputFile::open_no_follow, so a regular file, not a link), so
 // that it can go on using the very file that was verified; `archive_path`

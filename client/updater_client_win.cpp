@@ -35,17 +35,20 @@ std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 
 Result<UpdateAgent> UpdateAgent::start(const std::filesystem::path& agent_executable,
                                        const std::filesystem::path& plan_path) {
-    // Both ends are made inheritable only through the handle list below,
-    // which names the write end alone: the read end stays ours.
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    // The pipe is made without inheritance, and only the agent's end becomes
+    // inheritable. Were the read end inheritable even for a moment, a process
+    // that another thread of the application starts meanwhile could take it
+    // along, read the agent's output and keep the pipe open after the
+    // application has gone.
     HANDLE read_raw = nullptr;
     HANDLE write_raw = nullptr;
-    if (!CreatePipe(&read_raw, &write_raw, &inheritable, 0)) return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
+    if (!CreatePipe(&read_raw, &write_raw, nullptr, 0)) return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
     platform::UniqueHandle read_end(read_raw);
     const platform::UniqueHandle write_end(write_raw);
-    if (!SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) {
+    if (!SetHandleInformation(write_end.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
         return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
     }
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const platform::UniqueHandle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                                          OPEN_EXISTING, 0, nullptr));

@@ -7,6 +7,14 @@ endif()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
+# IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE: without it a program in a
+# Remote Desktop session runs under the session host's compatibility layer
+# (GetWindowsDirectory names a per-user directory, INI files and some
+# registry keys are mapped per user), so it could meet files and settings
+# that are not the system's own. Every shipped program carries the mark, the
+# release tool too.
+set(TESSARYNDLE_TSAWARE_LINK_OPTION -Wl,--tsaware)
+
 set(TESSARYNDLE_RESOURCE_DIR "${CMAKE_BINARY_DIR}/resources")
 set(TESSARYNDLE_ICON_FILE "${TESSARYNDLE_RESOURCE_DIR}/tessaryndle.ico")
 set(TESSARYNDLE_MANIFEST_FILE "${TESSARYNDLE_RESOURCE_DIR}/tessaryndle.manifest")
@@ -41,8 +49,8 @@ add_custom_command(
 add_custom_target(tessaryndle_icon DEPENDS "${TESSARYNDLE_ICON_FILE}")
 
 # tessaryndle_windows_program(TARGET DESCRIPTION): makes TARGET a GUI-subsystem
-# program with a wWinMain entry and gives it the shared manifest and icon and
-# its own version resource.
+# program with a wWinMain entry, marked as aware of terminal servers, and gives
+# it the shared manifest and icon and its own version resource.
 function(tessaryndle_windows_program target description)
   get_target_property(output_name ${target} OUTPUT_NAME)
   get_target_property(suffix ${target} SUFFIX)
@@ -58,8 +66,10 @@ function(tessaryndle_windows_program target description)
   add_dependencies(${target} tessaryndle_icon)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-municode>)
-  target_link_options(${target} PRIVATE -municode)
+  target_link_options(${target} PRIVATE -municode ${TESSARYNDLE_TSAWARE_LINK_OPTION})
 endfunction()
 
 tessaryndle_windows_program(tessaryndle_updater_agent "Tessaryndle updater agent")
 tessaryndle_windows_program(tessaryndle_launcher_exe "Tessaryndle")
+# The release tool is a console program without these resources.
+target_link_options(tessaryndle_release PRIVATE ${TESSARYNDLE_TSAWARE_LINK_OPTION})

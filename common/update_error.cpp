@@ -3,6 +3,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/held_directory.h"
 #include "platform/text.h"
 
 namespace tessaryndle {
@@ -54,11 +55,13 @@ UpdateError UpdateError::no_artifact_available(std::string text) {
 }
 
 UpdateError UpdateError::application_not_found(std::filesystem::path path) {
-    return UpdateError(ApplicationNotFound{std::move(path)});
+    return UpdateError(ApplicationNotFound{platform::shown_path(path)});
 }
 
 UpdateError UpdateError::io(std::filesystem::path where, OsError error) {
-    return UpdateError(Io{std::move(where), std::move(error)});
+    // Kept as the user knows it: the handle a path through a held
+    // directory stands for may be closed before the error is shown.
+    return UpdateError(Io{platform::shown_path(where), std::move(error)});
 }
 
 UpdateError UpdateError::serialization(JsonError error) { return UpdateError(Serialization{std::move(error)}); }

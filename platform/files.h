@@ -41,9 +41,16 @@ struct RegularFileError {
     // What the path names is no regular file: a directory, a link or
     // junction (never followed), a device, a pipe or a FIFO.
     bool not_regular = false;
+    // A regular file that the user who started the update could not read
+    // (see starting_user_may_read): nothing of it was read.
+    bool not_readable_by_user = false;
     // Otherwise the system's error.
     OsError error;
 };
+
+// Whose rights a read of a file that the user named is made with: the
+// process's own, or (on the elevated side) also the starting user's.
+enum class ReadAs { Process, StartingUser };
 
 // The whole content of the regular file at `path`, no size limit. The file is
 // opened once without following a final link (Windows:
@@ -51,8 +58,11 @@ struct RegularFileError {
 // a FIFO cannot stall the open), checked on that handle, and read from the
 // same handle: what is read is what was checked, even when the name is
 // swapped for a link meanwhile.
+// With ReadAs::StartingUser the file must also be one that the user who
+// started the update could read, checked on the same handle before a byte is
+// read.
 [[nodiscard]] std::expected<std::string, RegularFileError> read_regular_file_no_follow(
-    const std::filesystem::path& path);
+    const std::filesystem::path& path, ReadAs reader = ReadAs::Process);
 
 // Creates the directory and any missing parents; an existing directory is
 // success.

@@ -8,6 +8,7 @@
 
 #include "platform/descriptor_posix.h"
 #include "platform/files.h"
+#include "platform/starting_user.h"
 
 namespace tessaryndle::platform {
 namespace {
@@ -70,9 +71,10 @@ OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     return read_all(fd);
 }
 
-std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path,
+                                                                         ReadAs reader) {
     const auto failed = [](bool not_regular, OsError error) {
-        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+        return std::unexpected(RegularFileError{not_regular, false, std::move(error)});
     };
     // O_NOCTTY: a terminal device opened here must not become ours.
     const Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0));
@@ -84,6 +86,11 @@ std::expected<std::string, RegularFileError> read_regular_file_no_follow(const s
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return failed(false, OsError::last());
     if (!S_ISREG(st.st_mode)) return failed(true, OsError::from_code(EINVAL));
+    if (reader == ReadAs::StartingUser) {
+        auto readable = starting_user_may_read(fd.get());
+        if (!readable) return failed(false, readable.error());
+        if (!*readable) return std::unexpected(RegularFileError{false, true, OsError{}});
+    }
     auto content = read_all(fd);
     if (!content) return failed(false, content.error());
     return std::move(*content);

@@ -7,6 +7,7 @@
 #include "platform/extended_path_win.h"
 #include "platform/files.h"
 #include "platform/long_path_win.h"
+#include "platform/starting_user.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -105,9 +106,10 @@ OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     return read_all(handle.get());
 }
 
-std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path) {
+std::expected<std::string, RegularFileError> read_regular_file_no_follow(const std::filesystem::path& path,
+                                                                         ReadAs reader) {
     const auto failed = [](bool not_regular, OsError error) {
-        return std::unexpected(RegularFileError{not_regular, std::move(error)});
+        return std::unexpected(RegularFileError{not_regular, false, std::move(error)});
     };
     // Backup semantics let a directory be opened too, so that it is reported
     // as no regular file rather than as access denied.
@@ -119,6 +121,11 @@ std::expected<std::string, RegularFileError> read_regular_file_no_follow(const s
     const auto info = info_from_handle(handle.get());
     if (!info) return failed(false, info.error());
     if (!info->regular()) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
+    if (reader == ReadAs::StartingUser) {
+        auto readable = starting_user_may_read(reinterpret_cast<std::intptr_t>(handle.get()));
+        if (!readable) return failed(false, readable.error());
+        if (!*readable) return std::unexpected(RegularFileError{false, true, OsError{}});
+    }
     auto content = read_all(handle.get());
     if (!content) return failed(false, content.error());
     return std::move(*content);

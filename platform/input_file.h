@@ -26,6 +26,9 @@ public:
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile() = default;
 
+    // Whether the user who started the update could read this file (see
+    // platform/starting_user.h).
+    [[nodiscard]] OsResult<bool> starting_user_may_read() const;
     // The file's current size in bytes.
     [[nodiscard]] OsResult<std::uint64_t> size() const;
     // Fills `into` from `offset` on; reading past the end fails with

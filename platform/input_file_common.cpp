@@ -1,5 +1,7 @@
 #include "platform/input_file.h"
 
+#include "platform/starting_user.h"
+
 namespace tessaryndle::platform {
 
 OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
@@ -14,5 +16,7 @@ OsResult<void> InputFile::read_exact_at(std::uint64_t offset, std::span<std::uin
     }
     return {};
 }
+
+OsResult<bool> InputFile::starting_user_may_read() const { return platform::starting_user_may_read(handle_.get()); }
 
 }  // namespace tessaryndle::platform

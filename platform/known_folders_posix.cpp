@@ -20,4 +20,6 @@ std::optional<std::filesystem::path> program_data_folder() {
     return std::filesystem::path(value);
 }
 
+std::optional<std::filesystem::path> system_program_data_folder() { return program_data_folder(); }
+
 }  // namespace tessaryndle::platform

@@ -9,9 +9,11 @@
 
 namespace tessaryndle::platform {
 
-std::optional<std::filesystem::path> local_app_data_folder() {
+namespace {
+
+std::optional<std::filesystem::path> known_folder(REFKNOWNFOLDERID id) {
     PWSTR buffer = nullptr;
-    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &buffer);
+    const HRESULT hr = SHGetKnownFolderPath(id, 0, nullptr, &buffer);
     std::optional<std::filesystem::path> result;
     if (SUCCEEDED(hr) && buffer != nullptr) {
         result = std::filesystem::path(std::wstring(buffer));
@@ -20,6 +22,12 @@ std::optional<std::filesystem::path> local_app_data_folder() {
     CoTaskMemFree(buffer);
     return result;
 }
+
+}  // namespace
+
+std::optional<std::filesystem::path> local_app_data_folder() { return known_folder(FOLDERID_LocalAppData); }
+
+std::optional<std::filesystem::path> system_program_data_folder() { return known_folder(FOLDERID_ProgramData); }
 
 std::optional<std::filesystem::path> program_data_folder() {
     const DWORD needed = GetEnvironmentVariableW(L"PROGRAMDATA", nullptr, 0);

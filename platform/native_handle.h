@@ -31,6 +31,8 @@ public:
 
     [[nodiscard]] std::intptr_t get() const { return value_; }
     [[nodiscard]] bool valid() const { return value_ != EMPTY; }
+    // Gives the handle up without closing it.
+    [[nodiscard]] std::intptr_t release() { return std::exchange(value_, EMPTY); }
     // Closes the handle (CloseHandle; close) and leaves this empty; a
     // failure to close is ignored.
     void reset() noexcept;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/held_directory.h"
 #include "platform/native_handle.h"
 #include "platform/os_error.h"
 
@@ -34,34 +35,48 @@ using PrivateDirectoryResult = std::expected<T, PrivateDirectoryError>;
 //
 // Creates `base`/`names`... . `base` is the system's folder: it is followed
 // when it is a link, and must be a directory with a trusted owner. Each name
-// must be one plain component; each is created when missing, then opened
-// without following a link and checked on that handle: a directory, no link,
-// junction or other reparse point, a trusted owner, and (Windows, by its
-// final path) directly inside the directory opened before it; anything else
-// is `unsafe` and nothing below it is touched. Each then gets private
-// rights: Windows: a protected DACL granting full access to SYSTEM and
-// Administrators only, inherited by everything created inside (new
-// directories are also owned by Administrators); natively mode 0700 (and
-// owner and group root when running as root). The last name is always
+// must be one plain component. A name other than the last that is taken by
+// anything but a directory with a trusted owner (a folder, file, link or
+// junction that someone else put there first, which would otherwise block
+// every later session for good) is moved aside under a unique hidden name
+// and removed as remove_tree removes a tree, never following links; then
+// each missing name is created. Each is then opened without following a
+// link and checked on that handle: a directory, no link, junction or other
+// reparse point, a trusted owner, and (Windows, by its final path) directly
+// inside the directory opened before it; anything else is `unsafe` and
+// nothing below it is touched. Only the directories this call creates get
+// private rights (Windows: a protected DACL granting full access to SYSTEM
+// and Administrators only, inherited by everything created inside, and
+// owner Administrators; natively mode 0700, and owner and group root when
+// running as root); existing levels keep theirs. The last name is always
 // created new: whatever had that name is removed first, a link or file as an
-// entry and a directory with everything in it, never following links.
+// entry and a directory with everything in it, never following links; but a
+// directory there that another process marks as in use stays, and the call
+// fails with the mark's error (ERROR_SHARING_VIOLATION; EWOULDBLOCK).
 // Windows: every directory of the chain is held open without delete sharing
 // until the call returns, so nothing on it can be renamed or replaced
 // meanwhile; natively the chain is walked by descriptors (openat).
 // What was created before a failure stays.
 //
-// Returns the last directory's mark of being in use: for as long as the
-// handle is open (it closes with the process however that ends), the
-// directory is left alone by remove_abandoned_private_directories. Windows:
-// the hidden file "in-use.lock" inside it, open without any sharing and
-// deleted on close, which also keeps the caller from removing the directory
-// whole, so the mark is closed first; natively an exclusive flock on the
-// directory.
-[[nodiscard]] PrivateDirectoryResult<NativeHandle> create_private_directory(
+// Returns the new directory, held (its path() reaches it through the
+// handle), and its mark of being in use: for as long as the mark is open (it
+// closes with the process however that ends), the directory is left alone by
+// remove_abandoned_private_directories and by a later call for the same
+// names. Windows: the hidden file "in-use.lock" inside it, open without any
+// sharing and deleted on close, which also keeps the caller from removing
+// the directory whole, so the mark (and the held directory) are closed
+// first; natively an exclusive flock on the directory.
+struct PrivateDirectory {
+    HeldDirectory directory;
+    NativeHandle in_use;
+};
+[[nodiscard]] PrivateDirectoryResult<PrivateDirectory> create_private_directory(
     const std::filesystem::path& base, const std::vector<std::filesystem::path>& names);
 
 // Removes every directory directly inside `base`/`names`... that is not
-// marked as in use (see create_private_directory) and is not named `keep`,
+// marked as in use (see create_private_directory), was not changed within
+// the last minute (a worker may be creating it and not have marked it yet)
+// and is not named `keep`,
 // each as remove_private_directory removes its last name, with `base` and
 // `names` checked and held the same way. Whatever else is there (a file, a
 // link or junction, a directory still in use) stays. A directory that

@@ -4,12 +4,16 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <utility>
 
 #include "platform/descriptor_posix.h"
 #include "platform/directory_listing_posix.h"
 #include "platform/private_directory.h"
+#include "platform/random.h"
 #include "platform/remove_tree_posix.h"
 
 namespace tessaryndle::platform {
@@ -74,6 +78,28 @@ PrivateDirectoryResult<void> remove_any(int parent, const std::filesystem::path&
     return {};
 }
 
+// Whether the directory open on `fd` was changed within the last minute: a
+// worker may have made it and not yet marked it as in use.
+bool recently_changed(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return true;
+    const auto changed = std::chrono::system_clock::from_time_t(st.st_mtime);
+    return std::chrono::system_clock::now() - changed < std::chrono::minutes(1);
+}
+
+// A hidden name beside `name` that nothing else has: "." + name +
+// ".untrusted-" and 16 random hexadecimal digits.
+OsResult<std::string> aside_name(const std::filesystem::path& name) {
+    std::uint8_t random[8];
+    if (auto drawn = system_random_bytes(random); !drawn) return std::unexpected(drawn.error());
+    std::string text = "." + name.native() + ".untrusted-";
+    for (const std::uint8_t byte : random) {
+        text += "0123456789abcdef"[byte >> 4];
+        text += "0123456789abcdef"[byte & 15];
+    }
+    return text;
+}
+
 bool plain_component(const std::filesystem::path& name) {
     const auto& text = name.native();
     return !text.empty() && text != "." && text != ".." && text.find('/') == text.npos;
@@ -87,6 +113,37 @@ PrivateDirectoryResult<Descriptor> open_base(const std::filesystem::path& base, 
         if (auto checked = check_owner(directory.get()); !checked) return std::unexpected(checked.error());
     }
     return directory;
+}
+
+// Makes room for the directory `name` inside `parent` when something that
+// is not a directory of the trusted owner took the name first (a user's
+// folder, file or link: the user could open it up again, or point it
+// elsewhere, and it would block every later session for good). It is renamed
+// aside under a unique name and removed there, links never followed; a
+// removal that fails leaves it aside, out of the way.
+PrivateDirectoryResult<void> clear_squatter(int parent, const std::filesystem::path& name) {
+    struct stat st {};
+    if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return {};
+        return os_failure(OsError::last());
+    }
+    if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) return {};
+    auto aside = aside_name(name);
+    if (!aside) return os_failure(aside.error());
+    if (::renameat(parent, name.c_str(), parent, aside->c_str()) != 0) return os_failure(OsError::last());
+    static_cast<void>(remove_any(parent, *aside));
+    return {};
+}
+
+// Fails with EWOULDBLOCK when the directory `name` inside `parent` is marked
+// as in use by another process; anything else (nothing there, no directory,
+// no mark) is success.
+PrivateDirectoryResult<void> check_not_in_use(int parent, const std::filesystem::path& name) {
+    const Descriptor directory(
+        retry_on_eintr([&] { return ::openat(parent, name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); }));
+    if (!directory.valid()) return {};
+    if (::flock(directory.get(), LOCK_EX | LOCK_NB) != 0) return os_failure(OsError::last());
+    return {};
 }
 
 // `base`/`names`..., each already there, walked and checked without
@@ -121,29 +178,49 @@ OsResult<void> write_new_file_at(int directory, const std::filesystem::path& nam
 
 }  // namespace
 
-PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesystem::path& base,
-                                                              const std::vector<std::filesystem::path>& names) {
+PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::filesystem::path& base,
+                                                                  const std::vector<std::filesystem::path>& names) {
     if (names.empty()) return unsafe();
     auto current = open_base(base);
     if (!current) return std::unexpected(current.error());
+    std::filesystem::path shown = base;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::filesystem::path& name = names[i];
         if (!plain_component(name)) return unsafe();
         const bool last = i + 1 == names.size();
         if (last) {
+            if (auto free = check_not_in_use(current->get(), name); !free) return std::unexpected(free.error());
             if (auto removed = remove_any(current->get(), name); !removed) return std::unexpected(removed.error());
+        } else if (auto cleared = clear_squatter(current->get(), name); !cleared) {
+            return std::unexpected(cleared.error());
         }
-        if (::mkdirat(current->get(), name.c_str(), S_IRWXU) != 0 && (last || errno != EEXIST)) {
-            return os_failure(OsError::last());
-        }
+        const bool created = ::mkdirat(current->get(), name.c_str(), S_IRWXU) == 0;
+        if (!created && (last || errno != EEXIST)) return os_failure(OsError::last());
         auto next = open_component(current->get(), name);
         if (!next) return std::unexpected(next.error());
-        if (auto made = make_private(next->get()); !made) return std::unexpected(made.error());
+        if (created) {
+            if (auto made = make_private(next->get()); !made) return std::unexpected(made.error());
+        }
+        shown /= name;
+        if (last) {
+            // A second open of its own for the caller to work through,
+            // independent of the descriptor that carries the lock.
+            const int held =
+                retry_on_eintr([&] { return ::openat(current->get(), name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); });
+            if (held < 0) return os_failure(OsError::last());
+            PrivateDirectory made{HeldDirectory::adopt(NativeHandle(held), shown), NativeHandle{}};
+            struct stat locked {};
+            struct stat opened {};
+            if (::fstat(next->get(), &locked) != 0 || ::fstat(held, &opened) != 0) return os_failure(OsError::last());
+            if (locked.st_dev != opened.st_dev || locked.st_ino != opened.st_ino) return unsafe();
+            // The directory is new, so nobody else can hold its lock yet.
+            if (::flock(next->get(), LOCK_EX | LOCK_NB) != 0) return os_failure(OsError::last());
+            made.in_use = NativeHandle(next->release());
+            return made;
+        }
         current = std::move(next);
     }
-    // The directory is new, so nobody else can hold its lock yet.
-    if (::flock(current->get(), LOCK_EX | LOCK_NB) != 0) return os_failure(OsError::last());
-    return NativeHandle(current->release());
+    return unsafe();
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
@@ -175,6 +252,7 @@ PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
         const Descriptor directory(
             retry_on_eintr([&] { return ::openat(current->get(), entry.name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW); }));
         if (!directory.valid() || ::flock(directory.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        if (recently_changed(directory.get())) continue;
         if (remove_tree_at(current->get(), entry.name.c_str())) ++removed;
     }
     return removed;

@@ -9,7 +9,9 @@
 #include "platform/directory_listing_win.h"
 #include "platform/files.h"
 #include "platform/long_path_win.h"
+#include "platform/owner_trust_win.h"
 #include "platform/private_directory.h"
+#include "platform/random.h"
 #include "platform/remove_tree.h"
 #include "platform/win_handle.h"
 
@@ -48,12 +50,6 @@ private:
     void* memory_;
 };
 
-// Wine keeps no owners: every file shows the current user as its owner.
-bool running_under_wine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 bool owned_by_current_user(PSID owner) {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
@@ -68,20 +64,39 @@ bool owned_by_current_user(PSID owner) {
 // of anybody (a folder of the user's that the caller writes into).
 enum class Owner { Trusted, Any };
 
-// Only a directory that the Administrators group or SYSTEM owns is trusted:
-// the owner may always change the DACL, so a directory that the user's side
-// made could be opened up again after the worker closed it.
-PrivateDirectoryResult<void> check_owner(HANDLE handle) {
+// Wine keeps no owners: every file shows the current user as its owner, so
+// the test builds that run under Wine accept that user too. Release builds
+// never do.
+bool accept_current_user_as_owner() {
+#ifdef TESSARYNDLE_TEST_HOOKS
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+// The owner of the object open on `handle`; nullopt-like null when the file
+// system keeps none.
+PrivateDirectoryResult<bool> owner_is_trusted(HANDLE handle) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR raw = nullptr;
     const DWORD rc =
         GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &raw);
     if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
     const LocalMemory descriptor(raw);
-    if (owner == nullptr) return unsafe();  // a file system without owners
-    if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return {};
-    if (running_under_wine() && owned_by_current_user(owner)) return {};
-    return unsafe();
+    const bool current_user = owner != nullptr && accept_current_user_as_owner() && owned_by_current_user(owner);
+    return is_trusted_owner(owner, current_user);
+}
+
+// Only a directory that the Administrators group or SYSTEM owns is trusted:
+// the owner may always change the DACL, so a directory that the user's side
+// made could be opened up again after the worker closed it.
+PrivateDirectoryResult<void> check_owner(HANDLE handle) {
+    auto trusted = owner_is_trusted(handle);
+    if (!trusted) return std::unexpected(trusted.error());
+    if (!*trusted) return unsafe();
+    return {};
 }
 
 PrivateDirectoryResult<std::wstring> final_path(HANDLE handle) {
@@ -195,10 +210,77 @@ PrivateDirectoryResult<void> remove_any(const std::filesystem::path& path) {
     return {};
 }
 
+// Whether the directory at `path` is marked as in use: opening its mark for
+// reading fails with a sharing violation while its owner holds it. (Asking
+// for data access matters: attribute access alone is never refused for
+// sharing.) A mark that is missing or opens is no mark.
+bool marked_in_use(const std::filesystem::path& path) {
+    UniqueHandle mark(CreateFileW(extended_length_path(path / IN_USE_MARK).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !mark.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Whether the directory at `path` was written within the last minute: a
+// worker may have made it and not yet marked it as in use. Unknown counts as
+// recent.
+bool recently_changed(const std::filesystem::path& path) {
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILETIME changed{};
+    if (!handle.valid() || !GetFileTime(handle.get(), nullptr, nullptr, &changed)) return true;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    constexpr std::uint64_t MINUTE = 60ull * 10'000'000ull;  // in 100 ns ticks
+    return ticks(now) < ticks(changed) + MINUTE;
+}
+
+// Makes room for the directory `name` in the chain's last directory when
+// something that is not a plain directory of a trusted owner took the name
+// first (a user's folder, file, link or junction: the user could open it up
+// again, or point it elsewhere, and it would block every later session for
+// good). It is renamed aside under a unique hidden name (a link or junction
+// as itself) and removed there, links never followed; a removal that fails
+// leaves it aside, out of the way.
+PrivateDirectoryResult<void> clear_squatter(const Chain& chain, const std::filesystem::path& name) {
+    const std::filesystem::path path = chain.path / name;
+    const auto info = file_info_no_follow(path);
+    if (!info) {
+        if (info.error().code == ERROR_FILE_NOT_FOUND || info.error().code == ERROR_PATH_NOT_FOUND) return {};
+        return os_failure(info.error());
+    }
+    if (info->directory && !info->reparse_point) {
+        UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!handle.valid()) return os_failure(OsError::last());
+        auto trusted = owner_is_trusted(handle.get());
+        if (!trusted) return std::unexpected(trusted.error());
+        if (*trusted) return {};
+    }
+    std::uint8_t random[8];
+    if (auto drawn = system_random_bytes(random); !drawn) return os_failure(drawn.error());
+    std::wstring aside_name = L"." + name.native() + L".untrusted-";
+    for (const std::uint8_t byte : random) {
+        aside_name += L"0123456789abcdef"[byte >> 4];
+        aside_name += L"0123456789abcdef"[byte & 15];
+    }
+    const std::filesystem::path aside = chain.path / aside_name;
+    if (!MoveFileExW(extended_length_path(path).c_str(), extended_length_path(aside).c_str(), 0)) {
+        return os_failure(OsError::last());
+    }
+    static_cast<void>(remove_any(aside));
+    return {};
+}
+
 }  // namespace
 
-PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesystem::path& base,
-                                                              const std::vector<std::filesystem::path>& names) {
+PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::filesystem::path& base,
+                                                                  const std::vector<std::filesystem::path>& names) {
     if (names.empty()) return unsafe();
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PRIVATE_SECURITY, SDDL_REVISION_1, &raw, nullptr)) {
@@ -218,19 +300,26 @@ PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesys
         const bool last = i + 1 == names.size();
         const std::filesystem::path path = chain->path / names[i];
         if (last) {
+            if (marked_in_use(path)) return os_failure(OsError::from_code(ERROR_SHARING_VIOLATION));
             if (auto removed = remove_any(path); !removed) return std::unexpected(removed.error());
+        } else if (auto cleared = clear_squatter(*chain, names[i]); !cleared) {
+            return std::unexpected(cleared.error());
         }
-        if (!CreateDirectoryW(extended_length_path(path).c_str(), &attributes)) {
+        const bool created = CreateDirectoryW(extended_length_path(path).c_str(), &attributes) != FALSE;
+        if (!created) {
             const DWORD error = GetLastError();
             if (last || error != ERROR_ALREADY_EXISTS) return os_failure(OsError::from_code(error));
         }
-        auto handle = enter(*chain, names[i], WRITE_DAC);
+        auto handle = enter(*chain, names[i], created ? WRITE_DAC : 0);
         if (!handle) return std::unexpected(handle.error());
-        // An existing directory gets the same rights as a new one.
-        const DWORD rc =
-            SetSecurityInfo(*handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, dacl, nullptr);
-        if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
+        // Only what this call made is narrowed: a level that was there
+        // already belongs to whoever made it, with the rights they gave it.
+        if (created) {
+            const DWORD rc = SetSecurityInfo(*handle, SE_FILE_OBJECT,
+                                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                             nullptr, dacl, nullptr);
+            if (rc != ERROR_SUCCESS) return os_failure(OsError::from_code(rc));
+        }
     }
     // The mark is a file inside, open without any sharing and deleted when
     // its handle closes, which the system does also for a process that was
@@ -240,7 +329,11 @@ PrivateDirectoryResult<NativeHandle> create_private_directory(const std::filesys
     UniqueHandle mark(CreateFileW(extended_length_path(chain->path / IN_USE_MARK).c_str(), GENERIC_READ | DELETE, 0,
                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!mark.valid()) return os_failure(OsError::last());
-    return NativeHandle(reinterpret_cast<std::intptr_t>(mark.release()));
+    // Opened while the whole chain is held, so the text still names the
+    // directory just checked.
+    auto held = HeldDirectory::open_no_follow(chain->path);
+    if (!held) return os_failure(held.error());
+    return PrivateDirectory{std::move(*held), NativeHandle(reinterpret_cast<std::intptr_t>(mark.release()))};
 }
 
 PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::path& base,
@@ -272,15 +365,7 @@ PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
             continue;
         }
         const std::filesystem::path path = chain->path / entry.name;
-        // Opening the mark for reading fails with a sharing violation while
-        // its owner holds it: the directory is in use. (Asking for data
-        // access matters: attribute access alone is never refused for
-        // sharing.) A mark that is missing or opens is an abandoned one.
-        UniqueHandle mark(CreateFileW(extended_length_path(path / IN_USE_MARK).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!mark.valid() && GetLastError() == ERROR_SHARING_VIOLATION) continue;
-        mark.reset();
+        if (marked_in_use(path) || recently_changed(path)) continue;
         // The directories above stay held while the tree goes; a junction
         // put in the directory's place meanwhile is removed as an entry.
         if (remove_tree(path)) ++removed;

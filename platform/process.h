@@ -107,14 +107,17 @@ private:
 void end_with_parent();
 
 // Starts `program` with `arguments` (the program itself not included), its
-// standard input, output and error on the null device (NUL, /dev/null). The
-// child inherits the environment, and the working directory unless
-// `working_directory` names one (as for start_executable). On Windows:
-// CreateProcessW with `program` as the application name and the command line
-// of windows_command_line(), handle inheritance on, creation flags
-// CREATE_UNICODE_ENVIRONMENT only, and three inheritable handles to NUL (read
-// for input, write for output and error) in its startup information.
-// Elsewhere posix_spawn. Fails with the operating-system error of the start.
+// standard input, output and error on the null device (NUL, /dev/null), and
+// no other handle or descriptor of ours. The child inherits the environment,
+// and the working directory unless `working_directory` names one (as for
+// start_executable). On Windows: CreateProcessW with `program` as the
+// application name and the command line of windows_command_line(), three
+// inheritable handles to NUL (read for input, write for output and error) in
+// its startup information and as its whole handle list
+// (PROC_THREAD_ATTRIBUTE_HANDLE_LIST, with EXTENDED_STARTUPINFO_PRESENT
+// beside CREATE_UNICODE_ENVIRONMENT). Elsewhere posix_spawn, closing every
+// descriptor above standard error in the child. Fails with the
+// operating-system error of the start (or of making the handle list).
 [[nodiscard]] OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
                                                                    const std::vector<NativeString>& arguments,
                                                                    const std::filesystem::path& working_directory = {});

@@ -34,7 +34,8 @@ OsResult<std::filesystem::path> own_executable_path() {
 namespace {
 
 // posix_spawn's file actions for a start: the standard handles on
-// /dev/null when asked, and the working directory when one is given.
+// /dev/null and nothing else when asked, and the working directory when one
+// is given.
 // Destroyed exactly once.
 class SpawnActions {
 public:
@@ -52,6 +53,10 @@ public:
         add(::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0));
         add(::posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0));
         add(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0));
+        // Nothing but the three: a descriptor of ours left open without
+        // FD_CLOEXEC (in the agent, one the application passed on) would stay
+        // open in the child for as long as it runs.
+        add(::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1));
     }
     void working_directory(const std::filesystem::path& directory) {
         if (!directory.empty()) add(::posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str()));

@@ -147,11 +147,18 @@ OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path
     const UniqueHandle error = open_null_device(GENERIC_WRITE);
     if (!input.valid() || !output.valid() || !error.valid()) return std::unexpected(last_os_error());
 
+    // The three null-device handles are all the child inherits. Any other
+    // inheritable handle of ours would stay open in it for as long as it
+    // runs: in the agent, the standard output it got from the application
+    // (the pipe the application reads until every writer has closed it).
+    const InheritedHandles inherited({input.get(), output.get(), error.get()});
+    if (inherited.list() == nullptr) return std::unexpected(last_os_error());
     ProcessStart start;
     start.input = input.get();
     start.output = output.get();
     start.error = error.get();
     start.directory = directory_or_ours(working_directory);
+    start.only_inherited = &inherited;
     auto started = create_process(program, arguments, start);
     if (!started) return std::unexpected(started.error());
     // The child holds its own copies of the null-device handles now; ours

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include "platform/held_directory.h"
+
 #include <type_traits>
 #include <utility>
 
@@ -195,7 +197,8 @@ namespace {
 
 std::string native_lossy(const NativeString& native) { return lossy_of(native); }
 
-std::string path_display(const std::filesystem::path& path) { return lossy_of(path.native()); }
+// A path through a held directory is shown by the name the user knows.
+std::string path_display(const std::filesystem::path& path) { return lossy_of(platform::shown_path(path).native()); }
 
 std::optional<std::string> path_utf8(const std::filesystem::path& path) { return strict_of(path.native()); }
 

@@ -15,6 +15,7 @@
 #include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "tests/support/fault_injection.h"
+#include "tests/support/file_times.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::test {
@@ -87,6 +88,11 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
 
     // The application tries again; nothing of the stopped run is in the way.
     const fs::path stopped_session = faults.privileged_session();
+    // A session directory changed within the last minute may be one that a
+    // worker is still making; the killed worker's has been left a while.
+    if (fs::exists(stopped_session)) {
+        make_two_minutes_old(stopped_session);
+    }
     faults.prepare_next_attempt();
     const RunResult again = faults.run(kill.mode);
     ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << faults.log.failure_log().value_or("");
@@ -110,6 +116,49 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultInjection, KillDuringUpdate, ::testing::ValuesIn(KILL_POINTS), case_name);
+
+// Reinstalling the active build: a run stopped at any point leaves the very
+// build that was active startable (never an older one), and the next run
+// finishes the reinstallation.
+constexpr KillPoint REINSTALL_KILL_POINTS[] = {
+    {InstallMode::InProcess, "after-payload-moved", true},
+    {InstallMode::InProcess, "after-new-build-flushed", true},
+    {InstallMode::InProcess, "after-incoming-manifest-written", true},
+    {InstallMode::InProcess, "after-old-build-set-aside", true},
+    {InstallMode::InProcess, "after-version-directory-replaced", true},
+    {InstallMode::InProcess, "after-manifest-switched", true},
+    {InstallMode::Worker, "after-incoming-manifest-written", true},
+    {InstallMode::Worker, "after-old-build-set-aside", true},
+};
+
+class KillDuringReinstall : public KillDuringUpdate {};
+
+TEST_P(KillDuringReinstall, LeavesTheActiveBuildStartableAndTheNextRunFinishes) {
+    const KillPoint& kill = GetParam();
+    FaultWorld faults(dir_.path());
+    const UpdateWorld& world = faults.world;
+    const RunResult first = faults.run(kill.mode);
+    ASSERT_EQ(first.exit_status, 0) << first.stdout_bytes << faults.log.failure_log().value_or("");
+    ASSERT_EQ(current_build(world.install), NEW_BUILD);
+
+    faults.prepare_next_attempt();
+    const RunResult stopped = faults.run(kill.mode, {{std::string(agent::test_hooks::STOP_AT_VARIABLE), kill.point}});
+    ASSERT_EQ(stopped.exit_status, agent::test_hooks::STOPPED_EXIT_STATUS)
+        << "never reached the point: " << stopped.stdout_bytes << stopped.start_error;
+    EXPECT_EQ(faults.launched_build(), NEW_BUILD);
+
+    if (fs::exists(faults.privileged_session())) make_two_minutes_old(faults.privileged_session());
+    faults.prepare_next_attempt();
+    const RunResult again = faults.run(kill.mode);
+    ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << faults.log.failure_log().value_or("");
+    EXPECT_EQ(current_build(world.install), NEW_BUILD);
+    EXPECT_EQ(faults.launched_build(), NEW_BUILD);
+    for (const auto& entry : listing(world.install / std::string(VERSIONS_DIRECTORY))) {
+        EXPECT_EQ(entry.find('~'), std::string::npos) << entry;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultInjection, KillDuringReinstall, ::testing::ValuesIn(REINSTALL_KILL_POINTS), case_name);
 
 }  // namespace
 }  // namespace tessaryndle::test

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <stop_token>
 #include <thread>
 
 #include "agent/process.h"
@@ -16,6 +18,7 @@
 #include "platform/working_directory.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"
+#include "tests/support/inheritable_pipe.h"
 #include "tests/support/process_state.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/result_text.h"
@@ -249,6 +252,37 @@ TEST(ProgressHelper, ReachesTheHelperWithExactlyItsSixArguments) {
         // The helper has ended on its own; stopping it is still quiet.
         agent::stop_progress_helper(std::move(helper));
     }
+}
+
+// The helper gets the null device and nothing else of ours. An inheritable
+// handle that it kept (in the agent, the standard output the application
+// reads until every writer has closed it) would stay open for as long as
+// the helper runs.
+TEST(ProgressHelper, InheritsNoHandleOfOurs) {
+    test::TempDir temp;
+    test::InheritablePipe pipe;
+    const fs::path release = temp / "release";
+    const test::ScopedEnvironment hold("TESSARYNDLE_RECORD_HOLD", path_display(release));
+    agent::ProgressHelper helper =
+        agent::start_progress_helper_program(test::install_record_helper(temp.path()), agent::InstallPlan{});
+    ASSERT_TRUE(helper.running());
+    pipe.close_write_end();
+
+    // A helper holding the write end keeps the output open until it is let
+    // go here, a while later.
+    std::atomic<bool> released = false;
+    std::jthread releaser([&](std::stop_token stop) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!stop.stop_requested() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+        if (stop.stop_requested()) return;
+        released = true;
+        test::write_file(release, "");
+    });
+    EXPECT_TRUE(pipe.wait_for_end_of_output());
+    EXPECT_FALSE(released) << "the output ended only once the helper was let go";
+    releaser.request_stop();
+    releaser.join();
+    agent::stop_progress_helper(std::move(helper));
 }
 
 TEST(ProgressHelper, IsGoneWhenStopReturns) {

@@ -1,6 +1,7 @@
 // The two shipped programs as Windows sees them: PE32+ images of the GUI
 // subsystem that import nothing but Windows' own DLLs, each carrying the
-// application manifest, the icon in all its sizes and a version resource.
+// application manifest, the icon in all its sizes and a version resource,
+// and (the release tool too) the image flags the loader acts on.
 // A wrong link flag (a console window, a libstdc++ DLL the user does not
 // have) or a missing resource shows up here and nowhere else.
 
@@ -121,6 +122,30 @@ TEST(ProgramImage, IsGuiPe32PlusImportingOnlyWindowsDlls) {
         EXPECT_FALSE(dlls->empty());
         for (const auto& dll : *dlls) {
             EXPECT_TRUE(is_windows_dll(dll)) << "imports " << dll;
+        }
+    }
+}
+
+// The image flags the loader acts on, for every program that ships
+// (the release tool included): ASLR with high entropy, DEP, and awareness of
+// terminal servers, without which a program in a Remote Desktop session
+// runs under the session host's compatibility layer.
+TEST(ProgramImage, IsTerminalServerAwareWithAslrAndDep) {
+    const struct {
+        WORD flag;
+        const char* name;
+    } flags[] = {
+        {IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE"},
+        {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "DYNAMIC_BASE"},
+        {IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "HIGH_ENTROPY_VA"},
+        {IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "NX_COMPAT"},
+    };
+    for (const std::string_view program : {PROGRAMS[0], PROGRAMS[1], std::string_view("tessaryndle-release.exe")}) {
+        SCOPED_TRACE(program);
+        const auto pe = parse_headers(read_file(bin_dir() / program));
+        ASSERT_TRUE(pe) << "not a PE32+ image";
+        for (const auto& [flag, name] : flags) {
+            EXPECT_NE(pe->optional.DllCharacteristics & flag, 0) << "without " << name;
         }
     }
 }

@@ -292,12 +292,12 @@ TEST_F(UpdateRun, ARelaunchFailureKeepsTheNewBuildAndTheSession) {
 }
 
 TEST_F(UpdateRun, AWorkerThatCannotWriteItsResultIsReportedOnceItHasEnded) {
-    // A stale temporary result makes the worker's result write fail, so no
+    // A directory where the worker's temporary result goes makes its result
+    // write fail (a left-over temporary file would just be removed), so no
     // result ever appears. The agent sees the worker end; the time limit,
     // shortened to a minute by the test hook, is never reached.
     grant_elevation();
-    fs::create_directories(world.session);
-    write_file(world.session / "install-result.json.part", "stale");
+    fs::create_directories(world.session / "install-result.json.part");
     Immutable locked(world.install);
     if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
     const Handshake handshake =

@@ -15,14 +15,16 @@ struct PipedChild::Handles {
 
 PipedChild::PipedChild(const std::filesystem::path& program, const std::vector<NativeString>& arguments)
     : handles_(std::make_unique<Handles>()) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    // As the client makes it: only the child's end is ever inheritable.
     HANDLE read_raw = nullptr;
     HANDLE write_raw = nullptr;
-    if (!CreatePipe(&read_raw, &write_raw, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
-    handles_->read.reset();
+    if (!CreatePipe(&read_raw, &write_raw, nullptr, 0)) throw std::runtime_error("CreatePipe failed");
     handles_->read = platform::UniqueHandle(read_raw);
     const platform::UniqueHandle write(write_raw);
-    SetHandleInformation(read_raw, HANDLE_FLAG_INHERIT, 0);
+    if (!SetHandleInformation(write_raw, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+        throw std::runtime_error("SetHandleInformation failed");
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const platform::UniqueHandle null(CreateFileW(
         L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
 

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "common/constants.h"
 #include "platform/text.h"
 #include "tests/support/directory_access.h"
 #include "tests/support/environment.h"
+#include "tests/support/file_times.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
+#include "tests/support/update_world.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -18,19 +23,37 @@ using test::valid_plan;
 
 // --- Creation of the privileged session directory --------------------------------
 
+// Natively the program data folder is a directory of the test's own. On
+// Windows the worker takes only the system's, so there each test works in
+// an application folder of its own inside the real one, removed at the end.
 class PrivilegedSessionCreation : public ::testing::Test {
 protected:
-    TempDir program_data;
-    test::ScopedEnvironment variable{"PROGRAMDATA", path_display(program_data.path())};
-    InstallPlan plan = valid_plan(program_data.path());
-    std::filesystem::path application = program_data / std::string(TRUSTED_APPLICATION_ID);
+    TempDir scratch;
+    std::filesystem::path program_data =
+        test::on_windows() ? path_from_utf8(test::get_environment("PROGRAMDATA").value_or("")) : scratch.path();
+    std::optional<test::ScopedEnvironment> variable =
+        test::on_windows()
+            ? std::nullopt
+            : std::optional<test::ScopedEnvironment>(std::in_place, "PROGRAMDATA", path_display(scratch.path()));
+    InstallPlan plan = with_application_id(valid_plan(scratch.path()));
+    std::filesystem::path application = program_data / path_from_utf8(plan.application_id);
     std::filesystem::path updater = application / "Updater";
     std::filesystem::path session = updater / std::string(test::TEST_NONCE);
+
+    ~PrivilegedSessionCreation() override {
+        std::error_code ignored;
+        if (test::on_windows()) std::filesystem::remove_all(application, ignored);
+    }
+
+    static InstallPlan with_application_id(InstallPlan plan) {
+        if (test::on_windows()) plan.application_id = "tessaryndle-test-" + test::fresh_nonce().substr(0, 16);
+        return plan;
+    }
 
     std::string create() {
         auto made = create_privileged_session_directory(plan);
         if (!made) return made.error().display();
-        EXPECT_EQ(made->directory, session);
+        EXPECT_EQ(path_display(made->directory.shown()), path_display(session));
         return "(created)";
     }
 
@@ -57,21 +80,28 @@ TEST_F(PrivilegedSessionCreation, CreatesTheWholePathPrivate) {
     expect_private();
 }
 
-// A second session in directories made by an earlier version that let
-// users read them: the parents are made private, a left-over of the same
+// A second session in existing directories: they keep the rights they have
+// (only what the worker makes is narrowed by it), a left-over of the same
 // nonce starts empty, and the session of a worker that ended without
-// removing its own (nobody marks it in use) goes.
+// removing its own (nobody marks it in use, nobody changed it for a while)
+// goes.
 TEST_F(PrivilegedSessionCreation, ReusesTheParentsAndStartsTheSessionEmpty) {
     std::filesystem::create_directories(session / "Extracted" / "payload");
     test::write_file(session / "update.zip", "old copy");
     std::filesystem::create_directories(updater / "abandoned" / "Extracted");
     test::write_file(updater / "abandoned" / "update.zip", "left by a killed worker");
+    test::make_two_minutes_old(updater / "abandoned");
     std::filesystem::permissions(application, std::filesystem::perms(0755));
     std::filesystem::permissions(updater, std::filesystem::perms(0755));
+    const std::string before = test::directory_access(updater);
     ASSERT_EQ(create(), "(created)");
     EXPECT_TRUE(std::filesystem::is_empty(session));
     EXPECT_FALSE(std::filesystem::exists(updater / "abandoned"));
-    if (test::file_security_is_kept()) expect_private();
+    EXPECT_EQ(test::directory_access(updater), before);
+    if (test::file_security_is_kept()) {
+        EXPECT_EQ(test::directory_access(session),
+                  test::on_windows() ? test::PRIVATE_ACCESS_WINDOWS : test::PRIVATE_ACCESS_NATIVE);
+    }
 
     // A plain file left under the session's name goes the same way.
     std::filesystem::remove(session);
@@ -88,53 +118,80 @@ TEST_F(PrivilegedSessionCreation, LeavesSessionsInUseAndClearsThemOnceAbandoned)
     running.nonce = std::string(test::TEST_NONCE.size(), 'r');
     auto held = create_privileged_session_directory(running);
     ASSERT_TRUE(held) << held.error().display();
-    test::write_file(held->directory / "update.zip", "in use");
+    test::write_file(held->directory.path() / "update.zip", "in use");
     test::write_file(updater / "stray.txt", "not a session");
     ASSERT_EQ(create(), "(created)");
-    EXPECT_EQ(test::read_file(held->directory / "update.zip"), "in use");
+    EXPECT_EQ(test::read_file(held->directory.path() / "update.zip"), "in use");
     EXPECT_EQ(test::read_file(updater / "stray.txt"), "not a session");
 
-    held->in_use.reset();
+    const std::filesystem::path left = held->directory.shown();
+    { const PrivilegedSession ended = std::move(*held); }
+    // Changed within the last minute, it may be a worker's that is still
+    // being made: it stays until it has been left alone for a while.
     ASSERT_EQ(create(), "(created)");
-    EXPECT_FALSE(std::filesystem::exists(held->directory));
+    EXPECT_TRUE(std::filesystem::exists(left));
+    test::make_two_minutes_old(left);
+    ASSERT_EQ(create(), "(created)");
+    EXPECT_FALSE(std::filesystem::exists(left));
     EXPECT_TRUE(std::filesystem::is_directory(session));
 }
 
-TEST_F(PrivilegedSessionCreation, RefusesWhatIsNoDirectoryOfItsOwn) {
-    const std::string unsafe = "installation failed: the privileged session directory is unsafe";
+// What a user put first where the application's folders belong (any user
+// may make folders in ProgramData) is moved aside and removed, not trusted,
+// and would otherwise block every later update for good.
+TEST_F(PrivilegedSessionCreation, MovesAsideWhatSomeoneElsePutInItsWay) {
     std::filesystem::create_directories(application);
     test::write_file(updater, "a file where Updater belongs");
-    EXPECT_EQ(create(), unsafe);
-    EXPECT_EQ(test::read_file(updater), "a file where Updater belongs");
-    std::filesystem::remove(updater);
+    EXPECT_EQ(create(), "(created)");
+    EXPECT_TRUE(std::filesystem::is_directory(updater));
+    EXPECT_EQ(test::listing(application),
+              std::vector<std::string>({"Updater/", "Updater/" + std::string(test::TEST_NONCE) + "/"}));
 
     // A directory that someone else made (and could open up again later).
     if (test::on_windows()) return;  // Wine keeps no owners
-    std::filesystem::create_directories(updater);
+    std::filesystem::remove_all(application);
+    std::filesystem::create_directories(updater / "theirs");
     test::RunOptions chown;
-    chown.arguments = {test::native_args({"4242"})[0], updater.native()};
+    chown.arguments = {test::native_args({"-R", "4242"})[0], test::native_args({"-R", "4242"})[1],
+                       application.native()};
     if (test::run_program("/bin/chown", chown).exit_status != 0) GTEST_SKIP() << "only root gives directories away";
-    EXPECT_EQ(create(), unsafe);
-    EXPECT_FALSE(std::filesystem::exists(session));
-    EXPECT_EQ(test::directory_access(updater).substr(0, 15), "owner: uid 4242");
+    EXPECT_EQ(create(), "(created)");
+    EXPECT_NE(test::directory_access(application).substr(0, 15), "owner: uid 4242");
+    EXPECT_FALSE(std::filesystem::exists(updater / "theirs"));
 
-    // PROGRAMDATA pointed at a folder of someone else's.
-    std::filesystem::remove(updater);
-    chown.arguments.back() = program_data.path().native();
+    // But the program data folder itself is the system's: one of someone
+    // else's is refused.
+    std::filesystem::remove_all(application);
+    chown.arguments = {test::native_args({"4242"})[0], program_data.native()};
     ASSERT_EQ(test::run_program("/bin/chown", chown).exit_status, 0);
-    EXPECT_EQ(create(), unsafe);
-    EXPECT_FALSE(std::filesystem::exists(updater));
+    EXPECT_EQ(create(), "installation failed: the privileged session directory is unsafe");
+    EXPECT_FALSE(std::filesystem::exists(application));
 }
 
-TEST_F(PrivilegedSessionCreation, NeedsAnAbsoluteProgramData) {
-    const std::optional<std::string> values[] = {std::nullopt, std::string("relative-program-data")};
-    for (const auto& value : values) {
-        SCOPED_TRACE(value.value_or("(unset)"));
-        test::ScopedEnvironment changed{"PROGRAMDATA", value};
-        EXPECT_EQ(create(), "installation failed: ProgramData is unavailable");
+// The environment names the folder only as far as the system agrees: a user
+// sets the environment of their own elevated processes.
+TEST_F(PrivilegedSessionCreation, TakesTheSystemsProgramDataOnly) {
+    const std::string unavailable = "installation failed: ProgramData is unavailable";
+    const std::string redirected = "installation failed: PROGRAMDATA does not name the system's program data folder";
+    const struct {
+        std::optional<std::string> value;
+        std::string outcome;
+    } cases[] = {
+        {std::nullopt, unavailable},
+        {std::string("relative-program-data"), unavailable},
+        // Natively the variable stands for the system's folder; on Windows
+        // another folder is refused.
+        {test::on_windows() ? std::optional<std::string>(path_display(scratch.path())) : std::nullopt,
+         test::on_windows() ? redirected : unavailable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.value_or("(unset)"));
+        test::ScopedEnvironment changed{"PROGRAMDATA", c.value};
+        EXPECT_EQ(create(), c.outcome);
         EXPECT_FALSE(std::filesystem::exists("relative-program-data"));
+        EXPECT_FALSE(std::filesystem::exists(application));
     }
-    EXPECT_TRUE(std::filesystem::is_empty(program_data.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
 }
 
 // --- Removal of the privileged session directory --------------------------------

@@ -14,8 +14,10 @@
 #include "tests/support/release_signing.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_writer.h"
+#include "tools/release/archive_check.h"
 #include "tools/release/commands.h"
 #include "tools/release/release_key.h"
+#include "tools/release/secret_file.h"
 
 namespace tessaryndle::release {
 namespace {
@@ -139,6 +141,28 @@ TEST(ReleaseKeyTest, RefusesWhatIsNotAnUnencryptedEd25519PrivateKey) {
     }
 }
 
+// A key file is read whole into one buffer that can be wiped, up to a limit
+// far above any key's size.
+TEST(ReleaseKeyFile, IsReadWholeUpToTheLimit) {
+    test::TempDir dir;
+    const int too_large = test::on_windows() ? 223 : 27;  // ERROR_FILE_TOO_LARGE, EFBIG
+    for (const std::size_t size : {std::size_t{0}, std::size_t{119}, SECRET_FILE_LIMIT, SECRET_FILE_LIMIT + 1}) {
+        SCOPED_TRACE(size);
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 7 % 256);
+        test::write_file(dir / "key.pem", content);
+        const auto read = read_secret_file(dir / "key.pem");
+        if (size <= SECRET_FILE_LIMIT) {
+            ASSERT_TRUE(read) << read.error().display();
+            EXPECT_EQ(*read, content);
+        } else {
+            ASSERT_FALSE(read);
+            EXPECT_EQ(read.error().code, too_large);
+        }
+    }
+    EXPECT_FALSE(read_secret_file(dir / "missing.pem"));
+}
+
 TEST_F(ReleaseToolTest, SignPrintsARecordTheAgentVerifies) {
     for (const std::string prefix : {"", "pkg/", "a/b/c/"}) {
         SCOPED_TRACE(prefix);
@@ -217,16 +241,35 @@ TEST_F(ReleaseToolTest, SignRefusesWhatTheWorkerWouldRefuse) {
     EXPECT_EQ(too_deep.status, 1);
     EXPECT_TRUE(too_deep.err.starts_with("failed to find the application inside ")) << too_deep.err;
 
-    test::write_file(archive_, "not a zip file at all");
-    const ToolResult not_zip = sign(archive_);
-    EXPECT_EQ(not_zip.status, 1);
-    EXPECT_TRUE(not_zip.err.starts_with(invalid + "open ZIP: ")) << not_zip.err;
+    for (const std::string not_a_zip : {"not a zip file at all", ""}) {
+        SCOPED_TRACE(not_a_zip.size());
+        test::write_file(archive_, not_a_zip);
+        const ToolResult not_zip = sign(archive_);
+        EXPECT_EQ(not_zip.status, 1);
+        EXPECT_TRUE(not_zip.err.starts_with(invalid + "open ZIP: ")) << not_zip.err;
+    }
 
     // The URL is checked with the agent's rule and text, before the key.
     write_archive(payload(""));
     const ToolResult bad_url =
         sign(archive_, {path_from_utf8("--url").native(), path_from_utf8("update.zip").native()});
     EXPECT_EQ(bad_url.err, invalid + "install plan artifact URL is invalid: relative URL without a base\n");
+}
+
+// The archive is read once: what is checked and what is signed are the
+// bytes read then, whatever is put at the archive's name afterwards.
+TEST_F(ReleaseToolTest, ChecksAndSignsTheArchiveAsItWasRead) {
+    write_archive(payload("pkg/"));
+    const std::string bytes = test::read_file(archive_);
+    const auto copy = ArchiveCopy::take(archive_);
+    ASSERT_TRUE(copy) << copy.error();
+
+    // An archive the worker refuses now lies where the checked one was.
+    write_archive(with(payload("pkg/"), entry("../evil.exe")));
+    const auto checked = copy->check();
+    ASSERT_TRUE(checked) << checked.error();
+    EXPECT_EQ(*checked, fs::path("pkg"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(copy->bytes().data()), copy->bytes().size()), bytes);
 }
 
 TEST_F(ReleaseToolTest, VerifyGivesTheAgentsVerdictAndText) {

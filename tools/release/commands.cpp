@@ -17,9 +17,9 @@
 #include "agent/verify.h"
 #include "common/constants.h"
 #include "platform/files.h"
-#include "platform/mapped_file.h"
 #include "platform/text.h"
 #include "tools/release/archive_check.h"
+#include "tools/release/key_memory.h"
 #include "tools/release/release_key.h"
 #include "tools/release/secret_file.h"
 
@@ -163,8 +163,9 @@ std::string lowercase_hex(std::span<const std::uint8_t> bytes) {
 }
 
 std::expected<ReleaseKey, Failure> read_key_file(const fs::path& file) {
-    const auto text = platform::read_whole_file(file);
+    auto text = read_secret_file(file);
     if (!text) return std::unexpected(UpdateError::io(file, text.error()).display());
+    const WipedOnExit wipe_text(*text);
     auto key = ReleaseKey::from_pem(*text);
     if (!key) return std::unexpected(path_display(file) + ": " + key.error());
     return key;
@@ -182,8 +183,8 @@ std::expected<void, Failure> generate_key(const Arguments& arguments, ToolOutput
     const auto key = ReleaseKey::generate();
     if (!key) return std::unexpected(key.error());
     std::string pem = key->private_key_pem();
+    const WipedOnExit wipe_pem(pem);
     const auto written = write_secret_file(*out, pem);
-    std::fill(pem.begin(), pem.end(), '\0');
     if (!written) return std::unexpected(UpdateError::io(*out, written.error()).display());
     output.out += key->public_key_text() + "\n";
     return {};
@@ -203,22 +204,29 @@ std::expected<void, Failure> sign(const Arguments& arguments, ToolOutput& output
     const auto key = read_key_file(*key_file);
     if (!key) return std::unexpected(key.error());
 
-    // 2. What the elevated worker will do with the archive.
-    if (auto checked = check_update_archive(archive); !checked) return std::unexpected(checked.error());
+    // 2. The archive is read once, into a copy of the tool's own; the check,
+    //    the digest and the signature all work on that copy. Were the file
+    //    opened again for signing, whoever can write it could swap in an
+    //    archive that was never checked.
+    const auto copy = ArchiveCopy::take(archive);
+    if (!copy) return std::unexpected(copy.error());
 
-    // 3. Digest and signature over one mapping of the whole file.
-    const auto mapped = platform::MappedFile::open(archive);
-    if (!mapped) return std::unexpected(UpdateError::io(archive, mapped.error()).display());
-    const auto digest = agent::sha256(mapped->bytes());
+    // 3. What the elevated worker will do with the archive.
+    if (auto checked = copy->check(); !checked) return std::unexpected(checked.error());
+
+    // 4. Digest and signature over the bytes that were checked.
+    const std::span<const std::uint8_t> bytes = copy->bytes();
+    const auto digest = agent::sha256(bytes);
     if (!digest) return std::unexpected("the SHA-256 digest of " + path_display(archive) + " could not be computed");
     agent::VerifiedArtifact artifact;
     artifact.url = url ? native_lossy(*url) : std::string();
-    artifact.content_length = mapped->bytes().size();
-    artifact.ed25519_signature = key->sign(mapped->bytes());
+    artifact.content_length = bytes.size();
+    artifact.ed25519_signature = key->sign(bytes);
     artifact.sha256 = lowercase_hex(*digest);
 
-    // 4. The record must pass the agent's verification as it stands on disk
-    //    now; anything else (a file changed meanwhile) is not published.
+    // 5. The record must pass the agent's verification of the file as it
+    //    stands on disk now; one that changed since it was read is not
+    //    published.
     if (auto verified = agent::verify_artifact(archive, artifact, key->public_key_text()); !verified) {
         return std::unexpected(verified.error().display());
     }

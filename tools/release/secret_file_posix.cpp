@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/descriptor_posix.h"
+#include "tools/release/key_memory.h"
 #include "tools/release/secret_file.h"
 
 namespace tessaryndle::release {
@@ -35,6 +36,29 @@ platform::OsResult<void> write_secret_file(const std::filesystem::path& path, st
     }
     if (::close(fd.release()) != 0) return std::unexpected(OsError::last());
     return {};
+}
+
+platform::OsResult<std::string> read_secret_file(const std::filesystem::path& path) {
+    const platform::Descriptor fd(
+        platform::retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+    if (!fd.valid()) return std::unexpected(OsError::last());
+    // One byte more than the limit tells a file that is too large.
+    std::string text(SECRET_FILE_LIMIT + 1, '\0');
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n =
+            platform::retry_on_eintr([&] { return ::read(fd.get(), text.data() + done, text.size() - done); });
+        if (n < 0 || done + static_cast<std::size_t>(n) > SECRET_FILE_LIMIT) {
+            const int error = n < 0 ? errno : EFBIG;
+            const WipedOnExit wipe(text);
+            return std::unexpected(OsError::from_code(error));
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    // Shrinking keeps the block.
+    text.resize(done);
+    return text;
 }
 
 }  // namespace tessaryndle::release

@@ -5,6 +5,7 @@
 
 #include "platform/extended_path_win.h"
 #include "platform/win_handle.h"
+#include "tools/release/key_memory.h"
 #include "tools/release/secret_file.h"
 
 namespace tessaryndle::release {
@@ -74,6 +75,36 @@ platform::OsResult<void> write_secret_file(const std::filesystem::path& path, st
         SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
     }
     return written;
+}
+
+platform::OsResult<std::string> read_secret_file(const std::filesystem::path& path) {
+    const std::wstring name = platform::extended_path(path);
+    const platform::UniqueHandle file(CreateFileW(name.c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return std::unexpected(last_error());
+    // One byte more than the limit tells a file that is too large.
+    std::string text(SECRET_FILE_LIMIT + 1, '\0');
+    std::size_t done = 0;
+    while (done < text.size()) {
+        DWORD n = 0;
+        if (!ReadFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr)) {
+            // A pipe whose writer has closed it has ended.
+            if (GetLastError() == ERROR_BROKEN_PIPE) break;
+            const OsError error = last_error();
+            const WipedOnExit wipe(text);
+            return std::unexpected(error);
+        }
+        if (n == 0) break;
+        done += n;
+        if (done > SECRET_FILE_LIMIT) {
+            const WipedOnExit wipe(text);
+            return std::unexpected(OsError::from_code(ERROR_FILE_TOO_LARGE));
+        }
+    }
+    // Shrinking keeps the block.
+    text.resize(done);
+    return text;
 }
 
 }  // namespace tessaryndle::release
