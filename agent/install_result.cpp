@@ -70,12 +70,28 @@ PollClock PollClock::system() {
     };
 }
 
-Result<void> wait_for_install_result(const std::filesystem::path& result_path, const PollClock& clock) {
-    // 1, 2. The result counts once it exists under its final name; the worker
-    //       renames it there only when it is complete.
+namespace {
+
+// The result counts once it exists under its final name; the worker renames
+// it there only when it is complete.
+bool result_present(const std::filesystem::path& result_path) {
+    const auto info = platform::file_info_follow(result_path);
+    return info && !info->directory;
+}
+
+}  // namespace
+
+Result<void> wait_for_install_result(const std::filesystem::path& result_path, const PollClock& clock,
+                                     const WorkerEnded& worker_ended) {
     const auto started = clock.now();
     for (;;) {
-        if (auto info = platform::file_info_follow(result_path); info && !info->directory) break;
+        if (result_present(result_path)) break;
+        // The worker may have renamed its result into place between the look
+        // above and its end, so its end is followed by one more look.
+        if (worker_ended && worker_ended()) {
+            if (result_present(result_path)) break;
+            return fail(UpdateError::installation("the privileged installer ended without a result"));
+        }
         if (clock.now() - started >= INSTALL_RESULT_TIME_LIMIT) {
             return fail(UpdateError::installation("the privileged installer did not finish within 30 minutes"));
         }

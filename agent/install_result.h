@@ -47,17 +47,26 @@ struct PollClock {
     [[nodiscard]] static PollClock system();
 };
 
+// Tells whether the worker's process has ended; empty when that cannot be
+// known, which leaves only the time limit.
+using WorkerEnded = std::function<bool()>;
+
 // Waits for the result file (anything but a directory, links followed),
 // looking every 50 ms for at most 1800 s counted from the call, then reads
-// it. A file already there when the wait starts is the answer.
+// it. A file already there when the wait starts is the answer. A worker
+// that has ended without a result never writes one: once `worker_ended`
+// says so, the file is looked for once more (the worker writes it just
+// before it ends) and the wait ends.
 // Returns success when the document is an object whose "ok" is true.
-// Failures: Installation "the privileged installer did not finish within 30
+// Failures: Installation "the privileged installer ended without a result";
+// Installation "the privileged installer did not finish within 30
 // minutes"; Io at `result_path` when the file cannot be read or is not
 // UTF-8; Serialization when it is not exactly one JSON value; Installation
 // with the text of a string member "error"; otherwise Installation "the
 // privileged installer failed".
 [[nodiscard]] Result<void> wait_for_install_result(const std::filesystem::path& result_path,
-                                                   const PollClock& clock = PollClock::system());
+                                                   const PollClock& clock = PollClock::system(),
+                                                   const WorkerEnded& worker_ended = {});
 
 // The outcome that the bytes of a complete result file report, as
 // wait_for_install_result gives it; `result_path` names the file in an Io

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "agent/process_platform.h"
+#include "agent/test_hooks.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/windows_command_line.h"
@@ -102,15 +103,49 @@ NativeString elevated_worker_parameters(const std::filesystem::path& plan_path,
     return path_from_utf8(text).native();
 }
 
-Result<void> launch_elevated_worker(const std::filesystem::path& plan_path, const std::filesystem::path& result_path) {
+Result<ElevatedWorker> launch_elevated_worker(const std::filesystem::path& plan_path,
+                                              const std::filesystem::path& result_path) {
     const auto agent = platform::own_executable_path();
     if (!agent) return fail(UpdateError::io("updater agent", agent.error()));
     return launch_elevated_program(*agent, plan_path, result_path);
 }
 
-Result<void> relaunch_application(const std::filesystem::path& path) {
+namespace {
+
+// The application's process, opened for the wait. An elevated worker that
+// runs as another user (a standard user typed an administrator's
+// credentials at the consent prompt) is normally refused the application's
+// process, which belongs to the user; administrators hold SeDebugPrivilege,
+// which opens it. Only a refusal is tried again, and only once: any other
+// failure (the process has ended) would fail again. When the second try
+// fails too, the first error is the one that tells what happened.
+platform::OsResult<platform::NativeHandle> open_application(std::uint32_t process_id) {
+    using Opened = platform::OsResult<platform::NativeHandle>;
+    Opened opened = test_hooks::deny_application_open() ? Opened(std::unexpect, process_detail::access_denied())
+                                                        : process_detail::open_for_wait(process_id);
+    if (opened || !process_detail::is_access_denied(opened.error())) return opened;
+    if (auto privileged = process_detail::open_for_wait_as_debugger(process_id)) return privileged;
+    return opened;
+}
+
+}  // namespace
+
+Result<void> wait_for_application_exit(std::uint32_t process_id) {
+    const auto application = open_application(process_id);
+    if (!application) {
+        return fail(UpdateError::installation("open application process: " +
+                                              platform::windows_error_text(application.error().code)));
+    }
+    if (const std::uint32_t outcome = process_detail::wait_for_end(*application); outcome != 0) {
+        return fail(UpdateError::installation("wait for application process returned WAIT_EVENT(" +
+                                              std::to_string(outcome) + ")"));
+    }
+    return {};
+}
+
+Result<void> relaunch_application(const std::filesystem::path& path, const std::filesystem::path& working_directory) {
     // No arguments at all: the command line is the quoted program path.
-    if (auto started = platform::start_executable(path, {}); !started) {
+    if (auto started = platform::start_executable(path, {}, working_directory); !started) {
         return fail(UpdateError::io(path, started.error()));
     }
     return {};

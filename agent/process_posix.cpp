@@ -76,10 +76,36 @@ ProbeOutcome create_probe_file(const std::filesystem::path& path) {
     return ProbeOutcome::created;
 }
 
+platform::OsResult<platform::NativeHandle> open_for_wait(std::uint32_t process_id) {
+    // A pid file descriptor refers to this one process even if the number is
+    // reused later; it becomes readable when the process ends.
+    const long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(process_id), 0);
+    if (fd < 0) return std::unexpected(OsError::from_code(errno));
+    return platform::NativeHandle(static_cast<std::intptr_t>(fd));
+}
+
+// pidfd_open asks for no rights over the process: there is no privilege to
+// add.
+platform::OsResult<platform::NativeHandle> open_for_wait_as_debugger(std::uint32_t process_id) {
+    return open_for_wait(process_id);
+}
+
+OsError access_denied() { return OsError::from_code(EACCES); }
+
+bool is_access_denied(const OsError& error) { return error.code == EACCES || error.code == EPERM; }
+
+std::uint32_t wait_for_end(const platform::NativeHandle& process) {
+    pollfd watch{static_cast<int>(process.get()), POLLIN, 0};
+    const int ready = platform::retry_on_eintr([&] { return ::poll(&watch, 1, -1); });
+    if (ready == 1) return 0;
+    return ready < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(ready);
+}
+
 }  // namespace process_detail
 
-Result<void> launch_elevated_program(const std::filesystem::path& program, const std::filesystem::path& plan_path,
-                                     const std::filesystem::path& result_path) {
+Result<ElevatedWorker> launch_elevated_program(const std::filesystem::path& program,
+                                               const std::filesystem::path& plan_path,
+                                               const std::filesystem::path& result_path) {
     // pkexec starts the program in root's home directory, so relative paths
     // are resolved here, where they were meant.
     const std::string pkexec = pkexec_path();
@@ -114,46 +140,36 @@ Result<void> launch_elevated_program(const std::filesystem::path& program, const
     if (rc != 0) return fail(launch_failure_errno(rc));
 
     // Either pkexec has ended (dismissed, refused, or the worker it started
-    // has already finished), or the worker runs now.
+    // has already finished), or the worker runs now. pkexec's process
+    // becomes the worker's, so the wait for the worker's result watches it;
+    // looking with WNOWAIT leaves it unreaped for that.
     wait_for_end_of_file(read_end.get());
     const auto deadline = std::chrono::steady_clock::now() + PKEXEC_EXIT_GRACE;
-    int status = 0;
+    siginfo_t ended{};
     for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0 && errno != EINTR) return fail(launch_failure_errno(errno));
+        ended = siginfo_t{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0) {
+            if (errno == EINTR) continue;
+            return fail(launch_failure_errno(errno));
+        }
+        if (ended.si_pid == pid) break;
         // Still running: the worker has started and is not waited for.
-        if (std::chrono::steady_clock::now() >= deadline) return {};
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return ElevatedWorker(platform::ChildProcess::adopt(pid, static_cast<std::uint32_t>(pid)));
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == PKEXEC_DISMISSED) {
-        return fail(UpdateError::authorization_cancelled());
-    }
+    const bool exited = ended.si_code == CLD_EXITED;
     // The worker exits with 0 or 1 and has written its result file by then;
     // pkexec's own failures are 127.
-    if (WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1)) return {};
-    if (WIFEXITED(status)) {
-        return fail(launch_failure("pkexec exited with status " + std::to_string(WEXITSTATUS(status))));
+    if (exited && (ended.si_status == 0 || ended.si_status == 1)) {
+        return ElevatedWorker(platform::ChildProcess::adopt(pid, static_cast<std::uint32_t>(pid)));
     }
-    return fail(launch_failure("pkexec was ended by signal " + std::to_string(WTERMSIG(status))));
-}
-
-Result<void> wait_for_application_exit(std::uint32_t process_id) {
-    // A pid file descriptor refers to this one process even if the number is
-    // reused later; it becomes readable when the process ends.
-    const long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(process_id), 0);
-    if (fd < 0) {
-        return fail(UpdateError::installation("open application process: " + platform::windows_error_text(errno)));
-    }
-    const platform::Descriptor application(static_cast<int>(fd));
-    pollfd watch{application.get(), POLLIN, 0};
-    const int ready = platform::retry_on_eintr([&] { return ::poll(&watch, 1, -1); });
-    if (ready != 1) {
-        const std::uint32_t outcome = ready < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(ready);
-        return fail(UpdateError::installation("wait for application process returned WAIT_EVENT(" +
-                                              std::to_string(outcome) + ")"));
-    }
-    return {};
+    int status = 0;
+    static_cast<void>(platform::retry_on_eintr([&] { return ::waitpid(pid, &status, 0); }));
+    if (exited && ended.si_status == PKEXEC_DISMISSED) return fail(UpdateError::authorization_cancelled());
+    if (exited) return fail(launch_failure("pkexec exited with status " + std::to_string(ended.si_status)));
+    return fail(launch_failure("pkexec was ended by signal " + std::to_string(ended.si_status)));
 }
 
 }  // namespace tessaryndle::agent

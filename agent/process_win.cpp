@@ -3,16 +3,74 @@
 #include <shellapi.h>
 
 #include <string>
+#include <utility>
 
 #include "agent/process.h"
 #include "agent/process_platform.h"
 #include "platform/os_error.h"
 #include "platform/win_handle.h"
+#include "platform/working_directory.h"
 
 namespace tessaryndle::agent {
 namespace {
 
-std::string last_error_text() { return platform::windows_error_text(static_cast<std::int64_t>(GetLastError())); }
+OsError last_os_error() { return OsError::from_code(static_cast<std::int64_t>(GetLastError())); }
+
+platform::NativeHandle owned(HANDLE handle) { return platform::NativeHandle(reinterpret_cast<std::intptr_t>(handle)); }
+
+// SeDebugPrivilege enabled in this process's token for as long as it lives,
+// then put back as it was (enabled only for the open that needs it: the
+// privilege opens every process of the machine).
+class EnabledDebugPrivilege {
+public:
+    // Failure: the OS error; ERROR_NOT_ALL_ASSIGNED when the token does not
+    // hold the privilege (AdjustTokenPrivileges then succeeds without
+    // enabling it).
+    static platform::OsResult<EnabledDebugPrivilege> enable() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+            return std::unexpected(last_os_error());
+        }
+        EnabledDebugPrivilege enabled(token);
+        TOKEN_PRIVILEGES wanted{};
+        wanted.PrivilegeCount = 1;
+        wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (!LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &wanted.Privileges[0].Luid)) {
+            return std::unexpected(last_os_error());
+        }
+        DWORD size = 0;
+        if (!AdjustTokenPrivileges(enabled.token_.get(), FALSE, &wanted, sizeof enabled.previous_, &enabled.previous_,
+                                   &size)) {
+            return std::unexpected(last_os_error());
+        }
+        if (const DWORD outcome = GetLastError(); outcome == ERROR_NOT_ALL_ASSIGNED) {
+            return std::unexpected(OsError::from_code(outcome));
+        }
+        enabled.adjusted_ = true;
+        return enabled;
+    }
+
+    EnabledDebugPrivilege(EnabledDebugPrivilege&& other) noexcept
+        : token_(std::move(other.token_)),
+          previous_(other.previous_),
+          adjusted_(std::exchange(other.adjusted_, false)) {}
+    EnabledDebugPrivilege(const EnabledDebugPrivilege&) = delete;
+    EnabledDebugPrivilege& operator=(const EnabledDebugPrivilege&) = delete;
+    EnabledDebugPrivilege& operator=(EnabledDebugPrivilege&&) = delete;
+    ~EnabledDebugPrivilege() {
+        // The previous state lists the privilege only when the adjustment
+        // changed it; a failure to put it back leaves it enabled until this
+        // process ends.
+        if (adjusted_) AdjustTokenPrivileges(token_.get(), FALSE, &previous_, 0, nullptr, nullptr);
+    }
+
+private:
+    explicit EnabledDebugPrivilege(HANDLE token) : token_(token) {}
+
+    platform::UniqueHandle token_;
+    TOKEN_PRIVILEGES previous_{};
+    bool adjusted_ = false;
+};
 
 // The extended-length form of an absolute path, so that paths beyond
 // MAX_PATH work. That form skips all normalisation, so a path holding "." or
@@ -44,11 +102,38 @@ ProbeOutcome create_probe_file(const std::filesystem::path& path) {
     return ProbeOutcome::failed;
 }
 
+platform::OsResult<platform::NativeHandle> open_for_wait(std::uint32_t process_id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+    if (process == nullptr) return std::unexpected(last_os_error());
+    return owned(process);
+}
+
+platform::OsResult<platform::NativeHandle> open_for_wait_as_debugger(std::uint32_t process_id) {
+    const auto privilege = EnabledDebugPrivilege::enable();
+    if (!privilege) return std::unexpected(privilege.error());
+    return open_for_wait(process_id);
+}
+
+OsError access_denied() { return OsError::from_code(ERROR_ACCESS_DENIED); }
+
+bool is_access_denied(const OsError& error) { return error.code == ERROR_ACCESS_DENIED; }
+
+std::uint32_t wait_for_end(const platform::NativeHandle& process) {
+    const DWORD outcome = WaitForSingleObject(reinterpret_cast<HANDLE>(process.get()), INFINITE);
+    return outcome == WAIT_OBJECT_0 ? 0 : static_cast<std::uint32_t>(outcome);
+}
+
 }  // namespace process_detail
 
-Result<void> launch_elevated_program(const std::filesystem::path& program, const std::filesystem::path& plan_path,
-                                     const std::filesystem::path& result_path) {
+Result<ElevatedWorker> launch_elevated_program(const std::filesystem::path& program,
+                                               const std::filesystem::path& plan_path,
+                                               const std::filesystem::path& result_path) {
     const std::wstring parameters = elevated_worker_parameters(plan_path, result_path);
+    // Without a directory the elevation service starts the worker in the
+    // system directory, and Wine in ours. Naming the system directory gives
+    // the worker the same one everywhere, and never a directory of the
+    // application's that it would keep from being removed.
+    const auto directory = platform::steady_directory();
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
@@ -57,7 +142,7 @@ Result<void> launch_elevated_program(const std::filesystem::path& program, const
     info.lpVerb = L"runas";
     info.lpFile = program.c_str();
     info.lpParameters = parameters.c_str();
-    info.lpDirectory = nullptr;
+    info.lpDirectory = directory ? directory->c_str() : nullptr;
     info.nShow = SW_HIDE;
     // The consent prompt, when one is needed, shows inside this call.
     if (!ShellExecuteExW(&info)) {
@@ -66,22 +151,13 @@ Result<void> launch_elevated_program(const std::filesystem::path& program, const
         return fail(UpdateError::installation("launch elevated Windows installer: " +
                                               platform::windows_error_text(static_cast<std::int64_t>(error))));
     }
-    // The worker answers through its result file, never through its handle.
-    const platform::UniqueHandle worker(info.hProcess);
-    return {};
-}
-
-Result<void> wait_for_application_exit(std::uint32_t process_id) {
-    const platform::UniqueHandle application(OpenProcess(SYNCHRONIZE, FALSE, process_id));
-    if (!application.valid()) {
-        return fail(UpdateError::installation("open application process: " + last_error_text()));
-    }
-    const DWORD outcome = WaitForSingleObject(application.get(), INFINITE);
-    if (outcome != WAIT_OBJECT_0) {
-        return fail(UpdateError::installation("wait for application process returned WAIT_EVENT(" +
-                                              std::to_string(outcome) + ")"));
-    }
-    return {};
+    // The worker answers through its result file; its handle only tells
+    // whether it has ended, so that a worker that ended without an answer
+    // is noticed. No handle comes back when the shell did not start a
+    // process of its own.
+    if (info.hProcess == nullptr || info.hProcess == INVALID_HANDLE_VALUE) return ElevatedWorker();
+    return ElevatedWorker(platform::ChildProcess::adopt(reinterpret_cast<std::intptr_t>(info.hProcess),
+                                                        static_cast<std::uint32_t>(GetProcessId(info.hProcess))));
 }
 
 }  // namespace tessaryndle::agent

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/working_directory.h"
+
 namespace tessaryndle::agent {
 
 ProgressHelper& ProgressHelper::operator=(ProgressHelper&& other) noexcept {
@@ -44,7 +46,11 @@ ProgressHelper start_progress_helper(const InstallPlan& plan) {
 }
 
 ProgressHelper start_progress_helper_program(const std::filesystem::path& program, const InstallPlan& plan) {
-    auto started = platform::start_process_with_null_stdio(program, progress_helper_arguments(plan));
+    // Not the agent's directory, whatever that is: a directory the helper
+    // stood in could not be removed while it runs.
+    const auto steady = platform::steady_directory();
+    auto started = platform::start_process_with_null_stdio(program, progress_helper_arguments(plan),
+                                                           steady ? *steady : std::filesystem::path());
     if (!started) return {};
     // A window that says an update is running must not outlive an agent
     // that crashed or was killed. Without the tie it still goes at the end

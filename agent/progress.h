@@ -52,7 +52,9 @@ private:
 [[nodiscard]] std::vector<NativeString> progress_helper_arguments(const InstallPlan& plan);
 
 // Starts the running agent executable as the progress helper, its standard
-// handles on the null device. Never fails: any failure gives none, and the
+// handles on the null device, its current directory the steady one
+// (platform::steady_directory: the system directory; natively "/"). Never
+// fails: any failure gives none, and the
 // run goes on without a window.
 [[nodiscard]] ProgressHelper start_progress_helper(const InstallPlan& plan);
 

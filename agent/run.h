@@ -5,12 +5,32 @@
 
 #include <filesystem>
 
+#include "agent/plan.h"
+#include "common/update_error.h"
+
 namespace tessaryndle::agent {
 
 // The plan path with its final name replaced by "install-result.json"; a
 // path without a final name (one ending in a separator) gets the name
 // appended. Pure path arithmetic: nothing is looked up.
 [[nodiscard]] std::filesystem::path install_result_path(const std::filesystem::path& plan_path);
+
+// `plan` with each relative path of it ("archive_path",
+// "staging_directory", "install_source", "install_target", "relaunch_path")
+// made absolute from the current directory with std::filesystem::absolute,
+// on Windows GetFullPathNameW, the resolution Windows itself gives a
+// relative path; so each names what it named before the agent left that
+// directory. Absolute and empty paths, and paths that cannot be made
+// absolute, stay as they are.
+[[nodiscard]] InstallPlan with_absolute_paths(InstallPlan plan);
+
+// Succeeds when the paths that the elevated worker reads again from the plan
+// file, "archive_path", "staging_directory", "install_source" and
+// "install_target", are all absolute: the worker runs in another directory
+// than the agent, and the plan must name the same files for both. Failure:
+// Installation "the install plan's {member} is a relative path, which an
+// elevated installation cannot use", for the first such member.
+[[nodiscard]] Result<void> check_paths_for_worker(const InstallPlan& plan);
 
 // Removes the session of one successful update:
 // 1. the staging directory with everything in it, when it exists (a link at

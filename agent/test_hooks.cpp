@@ -45,6 +45,8 @@ PollClock install_result_clock() {
 
 bool refuse_replace(std::string_view component) { return variable_equals(REFUSE_REPLACE_VARIABLE, component); }
 
+bool deny_application_open() { return variable_equals(DENY_APPLICATION_OPEN_VARIABLE, "1"); }
+
 }  // namespace tessaryndle::agent::test_hooks
 
 #endif

@@ -20,6 +20,10 @@ inline constexpr std::string_view RESULT_TIME_LIMIT_VARIABLE = "TESSARYNDLE_TEST
 // whose first replacing move is refused as in use, the way Windows refuses
 // to replace a program that is running.
 inline constexpr std::string_view REFUSE_REPLACE_VARIABLE = "TESSARYNDLE_TEST_REFUSE_REPLACE";
+// The environment variable that, set to "1", makes the first open of the
+// application's process in each wait for it fail with access denied, the
+// way Windows refuses it to a worker that runs as another user.
+inline constexpr std::string_view DENY_APPLICATION_OPEN_VARIABLE = "TESSARYNDLE_TEST_DENY_APPLICATION_OPEN";
 
 #ifdef TESSARYNDLE_TEST_HOOKS
 // Ends the process at once, as a crash or a kill would (TerminateProcess on
@@ -34,10 +38,13 @@ void stop_at(std::string_view point);
 [[nodiscard]] PollClock install_result_clock();
 // Whether TESSARYNDLE_TEST_REFUSE_REPLACE equals `component`.
 [[nodiscard]] bool refuse_replace(std::string_view component);
+// Whether TESSARYNDLE_TEST_DENY_APPLICATION_OPEN is "1".
+[[nodiscard]] bool deny_application_open();
 #else
 inline void stop_at(std::string_view) {}
 [[nodiscard]] inline PollClock install_result_clock() { return PollClock::system(); }
 [[nodiscard]] inline bool refuse_replace(std::string_view) { return false; }
+[[nodiscard]] inline bool deny_application_open() { return false; }
 #endif
 
 }  // namespace tessaryndle::agent::test_hooks

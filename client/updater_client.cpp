@@ -22,6 +22,17 @@ constexpr std::string_view ERROR_PREFIX = "ERROR:";
 // How long the reply waits for the agent to end once it has said all it will.
 constexpr std::chrono::milliseconds EXIT_GRACE{5000};
 
+// The agent leaves its starting directory, and its elevated worker starts
+// in another one, so a relative path would name another file there (and
+// the agent refuses relative paths for an elevated installation). A path
+// that cannot be made absolute (an empty one) is written as given, for the
+// agent to judge.
+fs::path absolute_or_as_is(const fs::path& path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    return ec ? path : absolute;
+}
+
 Result<std::string> utf8_path(const fs::path& path) {
     auto text = path_utf8(path);
     if (!text) return fail(UpdateError::installation("install plan path is not valid Unicode: " + path_display(path)));
@@ -78,7 +89,7 @@ Result<std::string> install_plan_text(const UpdateRequest& request, const Update
     plan["version"] = request.version;
     plan["build"] = request.build;
     for (const auto& [key, path] : paths) {
-        auto text = utf8_path(path != nullptr ? *path : staging);
+        auto text = utf8_path(absolute_or_as_is(path != nullptr ? *path : staging));
         if (!text) return fail(text.error());
         plan[std::string(key)] = std::move(*text);
     }

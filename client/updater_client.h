@@ -92,8 +92,10 @@ private:
 // The plan document for `request` in `session`: pretty-printed JSON (two
 // spaces), members in the order the agent documents, the trusted application
 // identifier, schema 1, the session's nonce and staging directory, and
-// `parent_pid`. Paths are written as UTF-8; a path that is not valid Unicode
-// fails with Installation "install plan path is not valid Unicode: {path}".
+// `parent_pid`. Paths are made absolute from the current directory
+// (std::filesystem::absolute; one that cannot be, an empty one, is kept as
+// given) and written as UTF-8; a path that is not valid Unicode fails with
+// Installation "install plan path is not valid Unicode: {path}".
 [[nodiscard]] Result<std::string> install_plan_text(const UpdateRequest& request, const UpdateSession& session,
                                                     std::uint32_t parent_pid);
 

@@ -25,21 +25,32 @@ namespace tessaryndle::platform {
 
 // Starts one process running `program` with `arguments` (the program itself
 // not included) and returns as soon as it runs; it never waits for it and
-// never reads its exit status. The child inherits the environment, the
-// current working directory and the standard handles. On Windows:
-// CreateProcessW with `program` as the application name and the command
-// line of windows_command_line(), handle inheritance on, creation flags
-// CREATE_UNICODE_ENVIRONMENT only; both returned handles are closed at once.
-// Elsewhere posix_spawn. Fails with the operating-system error of the start
-// (file not found, access denied, not an executable).
+// never reads its exit status. The child inherits the environment and the
+// standard handles, and the current working directory unless
+// `working_directory` names one (a relative `program` is always taken from
+// our own). On Windows: CreateProcessW with `program` as the application
+// name and the command line of windows_command_line(), handle inheritance
+// on, creation flags CREATE_UNICODE_ENVIRONMENT only; both returned handles
+// are closed at once. Elsewhere posix_spawn. Fails with the operating-system
+// error of the start (file not found, access denied, not an executable, a
+// working directory that cannot be entered).
 [[nodiscard]] OsResult<void> start_executable(const std::filesystem::path& program,
-                                              const std::vector<NativeString>& arguments);
+                                              const std::vector<NativeString>& arguments,
+                                              const std::filesystem::path& working_directory = {});
 
 // A started child process owned by this process. Its handles (Windows: the
 // process and thread handles) are closed exactly once, by the destructor;
 // destruction neither terminates nor waits for the child.
 class ChildProcess {
 public:
+    // Takes ownership of a process that was started by other means (the
+    // shell's elevated start; a spawned child): on Windows `process` is its
+    // process handle, elsewhere its pid, which must be an unreaped child of
+    // this process.
+    [[nodiscard]] static ChildProcess adopt(std::intptr_t process, std::uint32_t id) {
+        return ChildProcess(process, -1, id);
+    }
+
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
     ChildProcess(const ChildProcess&) = delete;
@@ -59,6 +70,11 @@ public:
     // giving 128 + the signal's number). Natively the child is reaped, so a
     // second call fails.
     [[nodiscard]] OsResult<std::uint32_t> wait();
+    // Whether the child has ended, without waiting: WaitForSingleObject
+    // with a zero time-out; elsewhere waitid with WNOWAIT, which leaves the
+    // child to wait() as before. False when that cannot be told (a failed
+    // call, a moved-from object).
+    [[nodiscard]] bool has_ended() const;
     // Ties the child's life to this process's, so that a crash or a kill of
     // this process cannot leave it running. On Windows the child goes into a
     // job object that ends its processes when its last handle closes; this
@@ -70,7 +86,8 @@ public:
 
 private:
     friend OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
-                                                                const std::vector<NativeString>& arguments);
+                                                                const std::vector<NativeString>& arguments,
+                                                                const std::filesystem::path& working_directory);
     ChildProcess(std::intptr_t process, std::intptr_t thread, std::uint32_t id)
         : process_(process), thread_(thread), id_(id) {}
     void close();
@@ -91,9 +108,10 @@ void end_with_parent();
 
 // Starts `program` with `arguments` (the program itself not included), its
 // standard input, output and error on the null device (NUL, /dev/null), and
-// no other handle or descriptor of ours. The child inherits the environment
-// and the working directory. On Windows: CreateProcessW with `program` as
-// the application name and the command line of windows_command_line(), three
+// no other handle or descriptor of ours. The child inherits the environment,
+// and the working directory unless `working_directory` names one (as for
+// start_executable). On Windows: CreateProcessW with `program` as the
+// application name and the command line of windows_command_line(), three
 // inheritable handles to NUL (read for input, write for output and error) in
 // its startup information and as its whole handle list
 // (PROC_THREAD_ATTRIBUTE_HANDLE_LIST, with EXTENDED_STARTUPINFO_PRESENT
@@ -101,6 +119,7 @@ void end_with_parent();
 // descriptor above standard error in the child. Fails with the
 // operating-system error of the start (or of making the handle list).
 [[nodiscard]] OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
-                                                                   const std::vector<NativeString>& arguments);
+                                                                   const std::vector<NativeString>& arguments,
+                                                                   const std::filesystem::path& working_directory = {});
 
 }  // namespace tessaryndle::platform

@@ -31,20 +31,79 @@ OsResult<std::filesystem::path> own_executable_path() {
     }
 }
 
-OsResult<void> start_executable(const std::filesystem::path& program, const std::vector<NativeString>& arguments) {
+namespace {
+
+// posix_spawn's file actions for a start: the standard handles on
+// /dev/null and nothing else when asked, and the working directory when one
+// is given.
+// Destroyed exactly once.
+class SpawnActions {
+public:
+    SpawnActions() {
+        rc_ = ::posix_spawn_file_actions_init(&actions_);
+        initialised_ = rc_ == 0;
+    }
+    ~SpawnActions() {
+        if (initialised_) ::posix_spawn_file_actions_destroy(&actions_);
+    }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+
+    void null_stdio() {
+        add(::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0));
+        add(::posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0));
+        add(::posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0));
+        // Nothing but the three: a descriptor of ours left open without
+        // FD_CLOEXEC (in the agent, one the application passed on) would stay
+        // open in the child for as long as it runs.
+        add(::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1));
+    }
+    void working_directory(const std::filesystem::path& directory) {
+        if (!directory.empty()) add(::posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str()));
+    }
+    // 0, or the error of the first action that could not be added.
+    [[nodiscard]] int error() const { return rc_; }
+    [[nodiscard]] const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+private:
+    void add(int rc) {
+        if (rc_ == 0) rc_ = rc;
+    }
+    posix_spawn_file_actions_t actions_{};
+    int rc_ = 0;
+    bool initialised_ = false;
+};
+
+// The program as spawned: a relative one is taken from our own working
+// directory, as CreateProcessW does, even when the child gets another.
+std::string spawned_program(const std::filesystem::path& program, const std::filesystem::path& working_directory) {
+    if (working_directory.empty() || program.is_absolute()) return program.native();
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(program, ec);
+    return ec ? program.native() : absolute.native();
+}
+
+}  // namespace
+
+OsResult<void> start_executable(const std::filesystem::path& program, const std::vector<NativeString>& arguments,
+                                const std::filesystem::path& working_directory) {
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
-    std::string program_text = program.native();
+    std::string program_text = spawned_program(program, working_directory);
     argv.push_back(program_text.data());
     std::vector<std::string> copies(arguments.begin(), arguments.end());
     for (std::string& argument : copies) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    SpawnActions actions;
+    actions.working_directory(working_directory);
+    if (actions.error() != 0) return std::unexpected(OsError::from_code(actions.error()));
     // glibc reports a failed exec (missing file, no permission, not an
-    // executable) as posix_spawn's result. The child is never waited for:
-    // when this process exits it is handed to init.
+    // executable) and a failed change of directory as posix_spawn's result.
+    // The child is never waited for: when this process exits it is handed
+    // to init.
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program_text.c_str(), nullptr, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, program_text.c_str(), actions.get(), nullptr, argv.data(), environ);
     if (rc != 0) return std::unexpected(OsError::from_code(rc));
     return {};
 }
@@ -87,6 +146,14 @@ OsResult<void> ChildProcess::terminate() {
     return {};
 }
 
+bool ChildProcess::has_ended() const {
+    if (process_ < 0) return false;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(process_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+    // With WNOHANG a child that still runs leaves si_pid at zero.
+    return info.si_pid != 0;
+}
+
 OsResult<std::uint32_t> ChildProcess::wait() {
     if (process_ < 0) return std::unexpected(OsError::from_code(ECHILD));
     int status = 0;
@@ -99,8 +166,9 @@ OsResult<std::uint32_t> ChildProcess::wait() {
 }
 
 OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
-                                                     const std::vector<NativeString>& arguments) {
-    std::string program_text = program.native();
+                                                     const std::vector<NativeString>& arguments,
+                                                     const std::filesystem::path& working_directory) {
+    std::string program_text = spawned_program(program, working_directory);
     std::vector<std::string> copies(arguments.begin(), arguments.end());
     std::vector<char*> argv;
     argv.reserve(copies.size() + 2);
@@ -108,20 +176,12 @@ OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path
     for (std::string& argument : copies) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    if (const int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) {
-        return std::unexpected(OsError::from_code(rc));
-    }
-    int rc = ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (rc == 0) rc = ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // Nothing but the three: a descriptor of ours left open without
-    // FD_CLOEXEC (in the agent, one the application passed on) would stay
-    // open in the child for as long as it runs.
-    if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    SpawnActions actions;
+    actions.null_stdio();
+    actions.working_directory(working_directory);
+    if (actions.error() != 0) return std::unexpected(OsError::from_code(actions.error()));
     pid_t pid = 0;
-    if (rc == 0) rc = ::posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv.data(), environ);
-    ::posix_spawn_file_actions_destroy(&actions);
+    const int rc = ::posix_spawn(&pid, program_text.c_str(), actions.get(), nullptr, argv.data(), environ);
     if (rc != 0) return std::unexpected(OsError::from_code(rc));
     return ChildProcess(pid, -1, static_cast<std::uint32_t>(pid));
 }

@@ -29,15 +29,25 @@ OsResult<std::filesystem::path> own_executable_path() {
     }
 }
 
-OsResult<void> start_executable(const std::filesystem::path& program, const std::vector<NativeString>& arguments) {
-    // No environment block and no current directory of our own: the child
-    // gets the launcher's environment, working directory and standard
-    // handles. It runs on its own; nothing here waits for it, and both of
-    // its handles are closed on return.
+namespace {
+
+// The lpCurrentDirectory of a start: null for ours.
+const wchar_t* directory_or_ours(const std::filesystem::path& working_directory) {
+    return working_directory.empty() ? nullptr : working_directory.c_str();
+}
+
+}  // namespace
+
+OsResult<void> start_executable(const std::filesystem::path& program, const std::vector<NativeString>& arguments,
+                                const std::filesystem::path& working_directory) {
+    // No environment block of our own: the child gets the caller's
+    // environment and standard handles. It runs on its own; nothing here
+    // waits for it, and both of its handles are closed on return.
     ProcessStart start;
     start.input = GetStdHandle(STD_INPUT_HANDLE);
     start.output = GetStdHandle(STD_OUTPUT_HANDLE);
     start.error = GetStdHandle(STD_ERROR_HANDLE);
+    start.directory = directory_or_ours(working_directory);
     if (auto started = create_process(program, arguments, start); !started) return std::unexpected(started.error());
     return {};
 }
@@ -114,6 +124,11 @@ OsResult<void> ChildProcess::terminate() {
     return {};
 }
 
+bool ChildProcess::has_ended() const {
+    if (process_ == -1) return false;
+    return WaitForSingleObject(as_handle(process_), 0) == WAIT_OBJECT_0;
+}
+
 OsResult<std::uint32_t> ChildProcess::wait() {
     if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
     if (WaitForSingleObject(as_handle(process_), INFINITE) != WAIT_OBJECT_0) {
@@ -125,7 +140,8 @@ OsResult<std::uint32_t> ChildProcess::wait() {
 }
 
 OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path& program,
-                                                     const std::vector<NativeString>& arguments) {
+                                                     const std::vector<NativeString>& arguments,
+                                                     const std::filesystem::path& working_directory) {
     const UniqueHandle input = open_null_device(GENERIC_READ);
     const UniqueHandle output = open_null_device(GENERIC_WRITE);
     const UniqueHandle error = open_null_device(GENERIC_WRITE);
@@ -141,6 +157,7 @@ OsResult<ChildProcess> start_process_with_null_stdio(const std::filesystem::path
     start.input = input.get();
     start.output = output.get();
     start.error = error.get();
+    start.directory = directory_or_ours(working_directory);
     start.only_inherited = &inherited;
     auto started = create_process(program, arguments, start);
     if (!started) return std::unexpected(started.error());

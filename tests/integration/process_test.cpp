@@ -12,8 +12,10 @@
 
 #include "agent/process.h"
 #include "agent/progress.h"
+#include "agent/test_hooks.h"
 #include "platform/os_error.h"
 #include "platform/process.h"
+#include "platform/working_directory.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"
 #include "tests/support/inheritable_pipe.h"
@@ -140,20 +142,74 @@ TEST(WaitForApplicationExit, AProcessThatIsGoneCannotBeOpened) {
               "installation failed: open application process: " + platform::windows_error_text(code));
 }
 
-TEST(RelaunchApplication, StartsTheProgramWithoutArgumentsInOurDirectory) {
+// A worker that runs as another user than the application's is refused the
+// application's process (the test hook refuses the first open of each
+// wait). The second open, with SeDebugPrivilege, must wait for the process;
+// when it fails too, the refusal is what is reported, not the second
+// failure.
+TEST(WaitForApplicationExit, ARefusedOpenIsTriedOnceMoreAndTheRefusalIsWhatFails) {
+#ifndef TESSARYNDLE_TEST_HOOKS
+    GTEST_SKIP() << "built without TESSARYNDLE_TEST_HOOKS";
+#endif
+    const test::ScopedEnvironment deny(std::string(agent::test_hooks::DENY_APPLICATION_OPEN_VARIABLE), "1");
+
+    HeldApplication application;
+    ASSERT_TRUE(application.process.has_value());
+    ASSERT_TRUE(test::wait_for_record(application.dir.path()).has_value());
+    const auto start = std::chrono::steady_clock::now();
+    std::jthread releaser([&] {
+        std::this_thread::sleep_for(400ms);
+        test::write_file(application.release, "");
+    });
+    const auto waited = agent::wait_for_application_exit(application.process->id());
+    EXPECT_TRUE(waited) << waited.error().display();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 350ms) << "it waited for the process to end";
+    releaser.join();
+
+    // A process that is gone cannot be opened the second time either.
     test::TempDir temp;
+    std::uint32_t id = 0;
+    {
+        auto started = platform::start_process_with_null_stdio(test::install_record_helper(temp.path()), {});
+        ASSERT_TRUE(started);
+        id = started->id();
+        ASSERT_TRUE(started->wait());
+    }
+    Result<void> refused;
+    (void)test::eventually([&] { return !(refused = agent::wait_for_application_exit(id)); }, 10s);
+    const std::int64_t access_denied = test::on_windows() ? 5 : 13;
+    EXPECT_EQ(test::outcome(refused),
+              "installation failed: open application process: " + platform::windows_error_text(access_denied));
+}
+
+TEST(RelaunchApplication, StartsTheProgramWithoutArgumentsInTheGivenDirectory) {
+    test::TempDir temp;
+    fs::create_directory(temp / "install");
     const fs::path application = test::install_record_helper(temp.path(), "tessaryndle-app.exe");
-    ASSERT_TRUE(agent::relaunch_application(application));
+    ASSERT_TRUE(agent::relaunch_application(application, temp / "install"));
     const auto record = test::wait_for_record(temp.path());
     ASSERT_TRUE(record.has_value());
     EXPECT_TRUE(record->arguments.empty());
-    EXPECT_EQ(fs::path(record->cwd), fs::current_path());
+    EXPECT_EQ(fs::path(record->cwd), temp / "install");
 }
 
 TEST(RelaunchApplication, AProgramThatCannotStartIsAnIoErrorAtItsPath) {
     test::TempDir temp;
-    EXPECT_EQ(test::io_error_at(agent::relaunch_application(temp / "tessaryndle-app.exe")),
-              test::io_at(temp / "tessaryndle-app.exe"));
+    fs::create_directory(temp / "install");
+    const fs::path application = test::install_record_helper(temp.path(), "tessaryndle-app.exe");
+    const struct {
+        const char* what;
+        fs::path program;
+        fs::path directory;
+    } cases[] = {
+        {"missing program", temp / "missing.exe", temp / "install"},
+        {"missing directory", application, temp / "missing"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(test::io_error_at(agent::relaunch_application(c.program, c.directory)), test::io_at(c.program));
+    }
+    EXPECT_FALSE(fs::exists(temp / "record.txt"));
 }
 
 // The helper's command line as it arrives, for the awkward values: a name
@@ -190,6 +246,9 @@ TEST(ProgressHelper, ReachesTheHelperWithExactlyItsSixArguments) {
                                                     native("--app-path"),
                                                     native(c.target)};
         EXPECT_EQ(record->arguments, expected);
+        // Never in the agent's directory, which it would keep from being
+        // removed.
+        EXPECT_EQ(fs::path(record->cwd), platform::steady_directory().value());
         // The helper has ended on its own; stopping it is still quiet.
         agent::stop_progress_helper(std::move(helper));
     }

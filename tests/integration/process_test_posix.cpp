@@ -14,6 +14,8 @@
 
 #include "agent/process.h"
 #include "tests/support/environment.h"
+#include "tests/support/eventually.h"
+#include "tests/support/pkexec_stand_in.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/test_support.h"
 
@@ -62,20 +64,8 @@ TEST(NeedsElevation, ADirectoryTheUserCannotWriteNeedsIt) {
     fs::remove_all(root, ec);
 }
 
-// A stand-in for pkexec: a bash script with `body`.
-fs::path write_pkexec(const fs::path& directory, const std::string& body) {
-    const fs::path script = directory / "pkexec";
-    test::write_file(script, "#!/bin/bash\n" + body + "\n");
-    ::chmod(script.c_str(), 0755);
-    return script;
-}
-
-// Like pkexec after a granted authorization: closes every descriptor above
-// standard error (but bash's own hold on the script, 255) and replaces itself
-// with the program.
-constexpr const char* GRANTING_PKEXEC =
-    "for fd in /proc/$$/fd/*; do n=${fd##*/}; [ $n -gt 2 ] && [ $n -ne 255 ] && eval \"exec $n>&-\"; done\n"
-    "exec \"$@\"";
+using test::GRANTING_PKEXEC;
+using test::write_pkexec;
 
 TEST(LaunchElevatedWorker, PkexecStartsTheWorkerWithItsFourArgumentsAndIsNotWaitedFor) {
     test::TempDir temp;
@@ -93,11 +83,28 @@ TEST(LaunchElevatedWorker, PkexecStartsTheWorkerWithItsFourArgumentsAndIsNotWait
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     ASSERT_TRUE(launched) << launched.error().display();
     const auto record = test::wait_for_record(temp.path());
+    // pkexec's process, which became the worker's, is what the wait for the
+    // result watches.
+    EXPECT_FALSE(launched->has_ended());
     test::write_file(temp / "release", "");
+    EXPECT_TRUE(test::eventually([&] { return launched->has_ended(); }));
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->program, worker.native());
     const std::vector<NativeString> expected = {"--execute-plan", plan.native(), "--result", result.native()};
     EXPECT_EQ(record->arguments, expected);
+}
+
+TEST(LaunchElevatedWorker, AWorkerThatEndedWithinPkexecsGraceShowsAsEnded) {
+    // The worker records and exits at once, before the launch has seen
+    // pkexec run for its grace period.
+    test::TempDir temp;
+    const fs::path worker = test::install_record_helper(temp.path(), "tessaryndle-updater-agent.exe");
+    const test::ScopedEnvironment pkexec("TESSARYNDLE_TEST_PKEXEC",
+                                         write_pkexec(temp.path(), GRANTING_PKEXEC).string());
+    const auto launched = agent::launch_elevated_program(worker, temp / "plan.json", temp / "install-result.json");
+    ASSERT_TRUE(launched) << launched.error().display();
+    EXPECT_TRUE(test::eventually([&] { return launched->has_ended(); }));
+    EXPECT_TRUE(test::wait_for_record(temp.path()).has_value());
 }
 
 TEST(LaunchElevatedWorker, RelativePathsAreResolvedBeforePkexecChangesDirectory) {

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "agent/process.h"
+#include "platform/working_directory.h"
+#include "tests/support/environment.h"
+#include "tests/support/eventually.h"
 #include "tests/support/recorded_start.h"
 #include "tests/support/test_support.h"
 
@@ -34,7 +37,23 @@ TEST(LaunchElevatedWorker, RunasStartsTheWorkerWithExactlyItsFourArguments) {
         ASSERT_TRUE(record.has_value());
         const std::vector<NativeString> expected = {L"--execute-plan", c.plan, L"--result", c.result};
         EXPECT_EQ(record->arguments, expected);
+        // Where the elevation service starts it on Windows, never ours.
+        EXPECT_EQ(fs::path(record->cwd), platform::steady_directory().value());
     }
+}
+
+// The wait for the worker's result watches the worker's process, which the
+// shell hands back.
+TEST(LaunchElevatedWorker, TheWorkerShowsAsEndedOnlyOnceItHasEnded) {
+    test::TempDir temp;
+    const fs::path worker = test::install_record_helper(temp.path(), "tessaryndle-updater-agent.exe");
+    const test::ScopedEnvironment hold("TESSARYNDLE_RECORD_HOLD", path_display(temp / "release"));
+    const auto launched = agent::launch_elevated_program(worker, temp / "plan.json", temp / "install-result.json");
+    ASSERT_TRUE(launched) << launched.error().display();
+    ASSERT_TRUE(test::wait_for_record(temp.path()).has_value());
+    EXPECT_FALSE(launched->has_ended());
+    test::write_file(temp / "release", "");
+    EXPECT_TRUE(test::eventually([&] { return launched->has_ended(); }));
 }
 
 }  // namespace

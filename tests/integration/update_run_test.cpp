@@ -12,13 +12,16 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <thread>
 
+#include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"
 #include "tests/support/piped_child.h"
+#include "tests/support/pkexec_stand_in.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/run_program.h"
@@ -52,6 +55,16 @@ std::string host_path(const fs::path& path) {
     return text;
 }
 
+bool writable(const fs::path& directory) {
+    const fs::path probe = directory / "probe-from-test";
+    std::ofstream out(probe);
+    const bool ok = static_cast<bool>(out << "x");
+    out.close();
+    std::error_code ec;
+    fs::remove(probe, ec);
+    return ok && !present(probe);
+}
+
 // Makes a directory impossible to add entries to, for root as well: the
 // immutable attribute (chattr +i), which Wine's file server meets like any
 // other program. Undone at destruction.
@@ -70,21 +83,15 @@ private:
         options.capture_stdout = false;
         const fs::path chattr = on_windows() ? fs::path("Z:\\usr\\bin\\chattr") : fs::path("/usr/bin/chattr");
         static_cast<void>(run_program(chattr, options));
+        // Under Wine the run of a Linux program can return before the
+        // program is done: the change is awaited (in vain on a file system
+        // without the attribute, which the tests then skip).
+        if (on_windows()) static_cast<void>(eventually([&] { return writable(directory_) != on; }, 10s));
         held_ = on;
     }
     fs::path directory_;
     bool held_ = false;
 };
-
-bool writable(const fs::path& directory) {
-    const fs::path probe = directory / "probe-from-test";
-    std::ofstream out(probe);
-    const bool ok = static_cast<bool>(out << "x");
-    out.close();
-    std::error_code ec;
-    fs::remove(probe, ec);
-    return ok && !present(probe);
-}
 
 struct Handshake {
     std::string line;  // the agent's first line as the application saw it
@@ -100,14 +107,37 @@ protected:
     // like the real one, it exists before any update runs.
     bool program_data_made = on_windows() || fs::create_directories(dir / "ProgramData");
 
+    // Where the application runs (the test's own directory when empty); the
+    // session directory is named to it relative to that directory.
+    fs::path application_directory;
+    // Natively, the pkexec the agent starts its worker through (none: the
+    // real one, missing on this machine).
+    fs::path pkexec;
+
     std::map<std::string, std::string> environment() const {
         std::map<std::string, std::string> env{{"TESSARYNDLE_STANDIN_RECORD", world.records.string()}};
         if (!on_windows()) {
             env["XDG_DATA_HOME"] = log.failure_log_path().parent_path().parent_path().parent_path().string();
             env["SSL_CERT_FILE"] = signed_programs_root_ca().string();
             env["PROGRAMDATA"] = (dir / "ProgramData").string();
+            if (!pkexec.empty()) env["TESSARYNDLE_TEST_PKEXEC"] = pkexec.string();
         }
         return env;
+    }
+
+    // Natively the worker starts through a pkexec that grants at once.
+    void grant_elevation() {
+        if (!on_windows()) pkexec = write_pkexec(dir.path(), GRANTING_PKEXEC);
+    }
+
+    // Natively the agent's hold on the application cannot keep its process
+    // identifier for the worker once the test has reaped it, so the
+    // application runs on until the worker has prepared its build (or been
+    // stopped there) and is about to wait for it.
+    void hold_until_the_worker_waits() const {
+        if (on_windows()) return;
+        EXPECT_TRUE(eventually([&] { return present(privileged_session() / "Extracted" / "payload" / "build.txt"); }));
+        std::this_thread::sleep_for(2s);
     }
 
     fs::path program_data() const {
@@ -131,8 +161,11 @@ protected:
         RunOptions options;
         options.environment = environment();
         for (auto& [k, v] : extra) options.environment[k] = v;
-        options.arguments = {path_from_utf8("--update").native(), world.plan_template.native(), world.session.native(),
+        const fs::path session =
+            application_directory.empty() ? world.session : world.session.lexically_relative(application_directory);
+        options.arguments = {path_from_utf8("--update").native(), world.plan_template.native(), session.native(),
                              world.agent().native()};
+        options.working_directory = application_directory;
         options.capture_stdout = false;
         const fs::path release = world.records / "release";
         if (while_running) options.environment["TESSARYNDLE_STANDIN_HOLD"] = release.string();
@@ -258,19 +291,101 @@ TEST_F(UpdateRun, ARelaunchFailureKeepsTheNewBuildAndTheSession) {
     EXPECT_EQ(starts().size(), 1u);
 }
 
-TEST_F(UpdateRun, AWorkerWhoseResultNeverComesEndsTheWaitAtTheLimit) {
-    if (!on_windows()) GTEST_SKIP() << "natively the worker needs pkexec";
-    // A stale temporary result makes the worker's result write fail, so no
-    // result ever appears; the wait is shortened to 3 s by the test hook.
-    fs::create_directories(world.session);
-    write_file(world.session / "install-result.json.part", "stale");
+TEST_F(UpdateRun, AWorkerThatCannotWriteItsResultIsReportedOnceItHasEnded) {
+    // A directory where the worker's temporary result goes makes its result
+    // write fail (a left-over temporary file would just be removed), so no
+    // result ever appears. The agent sees the worker end; the time limit,
+    // shortened to a minute by the test hook, is never reached.
+    grant_elevation();
+    fs::create_directories(world.session / "install-result.json.part");
     Immutable locked(world.install);
     if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
-    const Handshake handshake = update({{"TESSARYNDLE_TEST_RESULT_TIME_LIMIT_MS", "3000"}}, [&] { locked.release(); });
+    const Handshake handshake =
+        update({{std::string(agent::test_hooks::RESULT_TIME_LIMIT_VARIABLE), "60000"}}, [&] { locked.release(); });
     EXPECT_EQ(handshake.line, "READY");
-    EXPECT_EQ(log.failure_log(), "installation failed: the privileged installer did not finish within 30 minutes");
+    EXPECT_EQ(log.failure_log(), "installation failed: the privileged installer ended without a result");
     EXPECT_TRUE(present(world.session / "plan.json"));
     EXPECT_EQ(starts().size(), 1u) << "nothing is relaunched";
+}
+
+// A worker stopped part-way (the kill hook, as a crash or a kill would end
+// it) leaves no result. The agent reports that as soon as the worker has
+// ended, long before the time limit (a minute here, so that a wait that
+// missed the end fails on its text instead of lasting 30 minutes).
+class KilledWorker : public UpdateRun, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KilledWorker, IsReportedAtOnce) {
+#ifndef TESSARYNDLE_TEST_HOOKS
+    GTEST_SKIP() << "built without TESSARYNDLE_TEST_HOOKS";
+#endif
+    grant_elevation();
+    Immutable locked(world.install);
+    if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
+    std::chrono::steady_clock::time_point ready;
+    const Handshake handshake = update({{std::string(agent::test_hooks::STOP_AT_VARIABLE), GetParam()},
+                                        {std::string(agent::test_hooks::RESULT_TIME_LIMIT_VARIABLE), "60000"}},
+                                       [&] {
+                                           ready = std::chrono::steady_clock::now();
+                                           locked.release();
+                                           hold_until_the_worker_waits();
+                                       });
+    const auto reported = std::chrono::steady_clock::now() - ready;
+    EXPECT_EQ(handshake.line, "READY");
+    EXPECT_EQ(log.failure_log(), "installation failed: the privileged installer ended without a result");
+    EXPECT_LT(reported, 60s) << "the agent waited for the time limit";
+    EXPECT_TRUE(present(world.session / "plan.json"));
+    EXPECT_FALSE(present(world.session / std::string(INSTALL_RESULT_FILE_NAME)));
+    EXPECT_EQ(starts().size(), 1u) << "nothing is relaunched";
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateRun, KilledWorker,
+                         ::testing::Values("after-archive-extracted", "after-manifest-switched"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name;
+                             for (const char c : std::string_view(info.param)) name += c == '-' ? '_' : c;
+                             return name;
+                         });
+
+// The application may name its files relative to its own directory. The
+// agent takes them from there, before it moves to a directory that no
+// update removes, so the update is the same as with absolute paths.
+class RelativePaths : public UpdateRun {
+protected:
+    void SetUp() override {
+        application_directory = world.root;
+        for (fs::path* path : {&world.plan.archive_path, &world.plan.staging_directory, &world.plan.install_source,
+                               &world.plan.install_target, &world.plan.relaunch_path}) {
+            *path = path->lexically_relative(world.root);
+        }
+        world.write_template();
+    }
+};
+
+TEST_F(RelativePaths, AreTheApplicationsOwn) {
+    std::optional<fs::path> agent_directory;
+    const Handshake handshake = update({}, [&] {
+        // The agent waits for the application now; natively its directory
+        // shows from outside.
+        if (on_windows()) return;
+        const auto lines = lines_of(world.records / "handshake.txt");
+        if (lines.size() > 1) agent_directory = fs::read_symlink("/proc/" + lines[1].substr(10) + "/cwd");
+    });
+    EXPECT_EQ(handshake.line, "READY");
+    expect_updated();
+    if (!on_windows()) {
+        EXPECT_EQ(agent_directory, fs::path("/"));
+    }
+}
+
+TEST_F(RelativePaths, AreRefusedBeforeReadyWhenTheWorkerWouldReadThem) {
+    Immutable locked(world.install);
+    if (writable(world.install)) GTEST_SKIP() << "this file system cannot make the installation unwritable";
+    const Handshake handshake = update();
+    // The first path the worker would read again that is relative.
+    expect_unchanged_before_ready(handshake,
+                                  "installation failed: the install plan's archive_path is a relative path, which an "
+                                  "elevated installation cannot use");
+    EXPECT_FALSE(present(privileged_session())) << "no worker was started";
 }
 
 // Execute-plan mode run directly, as the elevated side would be.

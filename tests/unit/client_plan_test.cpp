@@ -97,6 +97,29 @@ TEST(ClientPlan, IsReadBackByTheAgentAsWritten) {
     EXPECT_EQ(replaced->artifact.sha256, std::nullopt);
 }
 
+// The agent leaves the directory it was started in, and its elevated worker
+// runs in another: the plan names every file absolutely, from the
+// application's directory.
+TEST(ClientPlan, RelativePathsAreWrittenFromTheCurrentDirectory) {
+    test::TempDir root;
+    const fs::path previous = fs::current_path();
+    fs::current_path(root.path());
+    const fs::path here = fs::current_path();
+    const UpdateSession session(fs::path("updates") / std::string(48, 'a'), std::string(48, 'a'));
+    const UpdateRequest request = request_in("updates");
+    const auto text = install_plan_text(request, session, 1);
+    fs::current_path(previous);
+    ASSERT_TRUE(text) << text.error().display();
+
+    const auto plan = agent::parse_install_plan(*text);
+    ASSERT_TRUE(plan) << plan.error().display();
+    EXPECT_EQ(plan->archive_path, here / request.archive_path);
+    EXPECT_EQ(plan->staging_directory, here / session.staging_directory());
+    EXPECT_EQ(plan->install_source, here / request.install_source);
+    EXPECT_EQ(plan->install_target, here / request.install_target);
+    EXPECT_EQ(plan->relaunch_path, here / request.relaunch_path);
+}
+
 TEST(ClientPlan, SessionsAreSeparateDirectories) {
     test::TempDir root;
     const auto first = UpdateSession::create(root.path());

@@ -157,6 +157,48 @@ TEST(WaitForInstallResult, GivesUpAfterThirtyMinutesAndADirectoryIsNoAnswer) {
     }
 }
 
+// What the wait does once the worker's process has ended (after `ends`
+// sleeps): the result it wrote just before its end is read, and a worker
+// that wrote none ends the wait at once rather than at the time limit. A
+// worker that still runs changes nothing.
+TEST(WaitForInstallResult, AWorkerThatHasEndedEndsTheWait) {
+    const struct {
+        const char* label;
+        int ends;                // the sleep after which the worker has ended; -1: never
+        bool result_at_its_end;  // written between the wait's look and the worker's end
+        std::string outcome;
+        std::chrono::milliseconds waited;
+    } cases[] = {
+        {"ended without a result", 3, false, "installation failed: the privileged installer ended without a result",
+         150ms},
+        {"ended at once without a result", 0, false,
+         "installation failed: the privileged installer ended without a result", 0ms},
+        {"wrote its result just before its end", 3, true, "ok", 150ms},
+        {"still running", -1, false, "installation failed: the privileged installer did not finish within 30 minutes",
+         1800s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const fs::path result = dir / "install-result.json";
+        FakeClock clock;
+        int looks = 0;
+        const agent::WorkerEnded worker_ended = [&] {
+            ++looks;
+            if (c.ends < 0 || clock.sleeps < c.ends) return false;
+            // The worker renames its result into place and ends after the
+            // wait has looked for it in this round.
+            if (c.result_at_its_end && !fs::exists(result)) {
+                EXPECT_TRUE(agent::write_install_result(result, {}));
+            }
+            return true;
+        };
+        EXPECT_EQ(test::outcome(agent::wait_for_install_result(result, clock.poll_clock(), worker_ended)), c.outcome);
+        EXPECT_EQ(clock.elapsed, c.waited);
+        EXPECT_EQ(looks, clock.sleeps + 1);
+    }
+}
+
 TEST(WaitForInstallResult, RealClockReadsAResultPromptly) {
     TempDir dir;
     ASSERT_TRUE(agent::write_install_result(dir / "install-result.json", fail(UpdateError::installation("x"))));

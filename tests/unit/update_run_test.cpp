@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "agent/authenticode.h"
 #include "agent/execute_plan.h"
@@ -13,6 +14,8 @@
 #include "agent/run.h"
 #include "platform/held_directory.h"
 #include "tests/support/environment.h"
+#include "tests/support/plan_fixture.h"
+#include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle {
@@ -85,6 +88,66 @@ TEST(InstallResultPathRule, AcceptsOnlyTheResultBesideThePlan) {
         EXPECT_FALSE(
             agent::check_install_result_path(fs::path(L"C:\\S\\plan.json"), fs::path(L"C:\\s\\install-result.json")));
     }
+}
+
+// The worker reads the plan file again in a directory of its own, so every
+// path of it that the worker uses must be absolute; relaunch_path is the
+// agent's alone.
+TEST(WorkerPaths, ARelativePathTheWorkerWouldReadIsRefused) {
+    TempDir dir;
+    const agent::InstallPlan absolute = test::valid_plan(dir.path());
+    std::vector<fs::path> relative = {"update.zip", "./update.zip", "../session/update.zip", ""};
+    if (on_windows()) {
+        relative.push_back(L"\\session\\update.zip");  // from the current drive's root
+        relative.push_back(L"C:update.zip");           // from drive C's current directory
+    }
+    ASSERT_TRUE(agent::check_paths_for_worker(absolute));
+    const struct {
+        const char* member;
+        fs::path agent::InstallPlan::*field;
+    } members[] = {
+        {"archive_path", &agent::InstallPlan::archive_path},
+        {"staging_directory", &agent::InstallPlan::staging_directory},
+        {"install_source", &agent::InstallPlan::install_source},
+        {"install_target", &agent::InstallPlan::install_target},
+    };
+    for (const auto& member : members) {
+        for (const fs::path& path : relative) {
+            SCOPED_TRACE(std::string(member.member) + " = " + path_display(path));
+            agent::InstallPlan plan = absolute;
+            plan.*member.field = path;
+            EXPECT_EQ(test::outcome(agent::check_paths_for_worker(plan)),
+                      "installation failed: the install plan's " + std::string(member.member) +
+                          " is a relative path, which an elevated installation cannot use");
+        }
+    }
+    agent::InstallPlan own = absolute;
+    own.relaunch_path = "Tessaryndle.exe";
+    EXPECT_TRUE(agent::check_paths_for_worker(own));
+}
+
+TEST(WorkerPaths, RelativePlanPathsAreTakenFromTheCurrentDirectory) {
+    TempDir dir;
+    agent::InstallPlan plan = test::valid_plan(dir.path());
+    plan.archive_path = "update.zip";
+    plan.staging_directory = fs::path("..") / "staging";
+    plan.install_source = "";  // nothing to take from anywhere
+    plan.relaunch_path = fs::path("install") / "Tessaryndle.exe";
+    const fs::path install_target = plan.install_target;
+
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    const fs::path here = fs::current_path();
+    const agent::InstallPlan taken = agent::with_absolute_paths(plan);
+    fs::current_path(previous);
+
+    EXPECT_EQ(taken.archive_path, here / "update.zip");
+    // Natively ".." is kept for the system to resolve, Windows' own rule
+    // resolves it in the text: the same directory either way.
+    EXPECT_EQ(taken.staging_directory.lexically_normal(), (here / ".." / "staging").lexically_normal());
+    EXPECT_EQ(taken.install_source, fs::path());
+    EXPECT_EQ(taken.install_target, install_target);
+    EXPECT_EQ(taken.relaunch_path, here / "install" / "Tessaryndle.exe");
 }
 
 // Link cases run natively: Wine cannot make junctions and shows its own
