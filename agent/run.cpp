@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/held_process.h"
 #include "platform/remove_tree.h"
+#include "platform/sleep.h"
 #include "platform/working_directory.h"
 
 namespace tessaryndle::agent {
@@ -89,8 +90,15 @@ namespace {
 // else in this process.
 Result<void> install(const InstallPlan& plan, const ElevatedWorker* worker, const std::filesystem::path& result_path) {
     if (worker != nullptr) {
-        return wait_for_install_result(result_path, test_hooks::install_result_clock(),
-                                       [worker] { return worker->has_ended(); });
+        auto outcome = wait_for_install_result(result_path, test_hooks::install_result_clock(),
+                                               [worker] { return worker->has_ended(); });
+        // The worker holds the session directory open, without delete
+        // sharing, until it ends a moment after its result appeared; the
+        // clean-up that follows a success would otherwise meet its handle
+        // and leave the session behind. A worker that lingers is not waited
+        // for longer than a few seconds.
+        for (int waited = 0; waited < 100 && !worker->has_ended(); ++waited) platform::sleep_milliseconds(50);
+        return outcome;
     }
     return activate_update(plan);
 }
