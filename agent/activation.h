@@ -74,7 +74,9 @@ struct ActivationInputs {
 [[nodiscard]] Result<void> activate_update(const ActivationInputs& inputs, const platform::HeldDirectory& target);
 
 // Moves `source` over `target` with replace and write-through: the file is
-// moved, not copied, and the move is on disk when this returns. When the
+// moved, not copied (natively the move is on disk when this returns; on
+// Windows a rename within the volume is as durable as the file system's
+// journal, see platform::rename_replace_write_through). When the
 // replacing move is refused as in use (access denied or a sharing violation:
 // Windows will not replace a running program, but lets it be renamed), the
 // target is first moved aside to the hidden sibling ".{name}~old", which a

@@ -124,9 +124,16 @@ private:
 // followed by an fsync of the target's directory.
 [[nodiscard]] OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: the
-// rename is on disk before the call returns. Elsewhere rename(2) and an fsync
-// of the target's directory.
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
+// Write-through only matters for a move that Windows does as a copy and a
+// delete (across volumes): it then returns once the copy is flushed. A
+// rename within a volume, which is what every caller does, is a change of
+// the file system's metadata; NTFS records it in its journal and it is
+// durable once the journal reaches the disk (at its next flush, normally
+// within seconds), not necessarily before this returns. So a caller flushes
+// the contents of what it renames before the rename, and a power cut right
+// after the call may still leave the old name. Elsewhere rename(2) and an
+// fsync of the target's directory, which does make the rename durable.
 [[nodiscard]] OsResult<void> rename_replace_write_through(const std::filesystem::path& from,
                                                           const std::filesystem::path& to);
 
