@@ -60,13 +60,22 @@ TEST(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
     const std::regex sync_call(R"re((?:fsync|fdatasync)\((\d+)\)\s*= 0)re");
     const std::regex manifest_rename(R"re(rename[a-z0-9]*\(.*"([^"]*)current\.json\.new", .*current\.json")re");
     std::map<std::string, std::string> open_files;  // descriptor -> path
+    // Activation works through its held installation directory: a path
+    // below "/proc/self/fd/N" is the path that N was opened by.
+    const std::regex through_held(R"re(^/proc/self/fd/(\d+)(/.*)?$)re");
+    const auto as_opened = [&](const std::string& path) {
+        std::smatch held;
+        if (!std::regex_match(path, held, through_held)) return path;
+        const auto found = open_files.find(held[1]);
+        return found == open_files.end() ? path : found->second + held[2].str();
+    };
     std::set<std::string> flushed;
     bool renamed = false;
     std::ifstream lines(trace);
     for (std::string line; !renamed && std::getline(lines, line);) {
         std::smatch match;
         if (std::regex_search(line, match, open_call)) {
-            open_files[match[2]] = match[1];
+            open_files[match[2]] = as_opened(match[1]);
         } else if (std::regex_search(line, match, sync_call)) {
             if (auto found = open_files.find(match[1]); found != open_files.end()) flushed.insert(found->second);
         } else if (std::regex_search(line, match, manifest_rename)) {
