@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stop_token>
 #include <thread>
+#include <utility>
 
 #include "agent/process.h"
 #include "agent/progress.h"
@@ -95,6 +96,19 @@ struct HeldApplication {
             (void)process->wait();
         }
     }
+
+    // Waits for the application to exit with wait_for_application_exit,
+    // releasing it 400 ms after the wait began; gives the wait's outcome
+    // and how long it took.
+    std::pair<Result<void>, std::chrono::steady_clock::duration> wait_released_after_400ms() {
+        const auto start = std::chrono::steady_clock::now();
+        std::jthread releaser([&] {
+            std::this_thread::sleep_for(400ms);
+            test::write_file(release, "");
+        });
+        auto waited = agent::wait_for_application_exit(process->id());
+        return {std::move(waited), std::chrono::steady_clock::now() - start};
+    }
 };
 
 TEST(WaitForApplicationExit, ReturnsWhenTheProcessHasEnded) {
@@ -102,13 +116,7 @@ TEST(WaitForApplicationExit, ReturnsWhenTheProcessHasEnded) {
     ASSERT_TRUE(application.process.has_value());
     ASSERT_TRUE(test::wait_for_record(application.dir.path()).has_value());
 
-    const auto start = std::chrono::steady_clock::now();
-    std::jthread releaser([&] {
-        std::this_thread::sleep_for(400ms);
-        test::write_file(application.release, "");
-    });
-    const auto waited = agent::wait_for_application_exit(application.process->id());
-    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const auto [waited, elapsed] = application.wait_released_after_400ms();
     ASSERT_TRUE(waited) << waited.error().display();
     EXPECT_GE(elapsed, 350ms);
     // It has really ended: its release file is gone and its status is in.
@@ -156,15 +164,9 @@ TEST(WaitForApplicationExit, ARefusedOpenIsTriedOnceMoreAndTheRefusalIsWhatFails
     HeldApplication application;
     ASSERT_TRUE(application.process.has_value());
     ASSERT_TRUE(test::wait_for_record(application.dir.path()).has_value());
-    const auto start = std::chrono::steady_clock::now();
-    std::jthread releaser([&] {
-        std::this_thread::sleep_for(400ms);
-        test::write_file(application.release, "");
-    });
-    const auto waited = agent::wait_for_application_exit(application.process->id());
+    const auto [waited, elapsed] = application.wait_released_after_400ms();
     EXPECT_TRUE(waited) << waited.error().display();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 350ms) << "it waited for the process to end";
-    releaser.join();
+    EXPECT_GE(elapsed, 350ms) << "it waited for the process to end";
 
     // A process that is gone cannot be opened the second time either.
     test::TempDir temp;
