@@ -63,6 +63,15 @@ constexpr KillPoint KILL_POINTS[] = {
     {InstallMode::Worker, "after-result-written", true},
 };
 
+// No build half-made or set aside stays in the version store. (The running
+// agent moved aside as ".tessaryndle-updater-agent.exe~old", where Windows
+// will not replace it, stays until a later activation.)
+void expect_no_build_half_made_or_set_aside(const UpdateWorld& world) {
+    for (const auto& entry : listing(world.install / std::string(VERSIONS_DIRECTORY))) {
+        EXPECT_EQ(entry.find('~'), std::string::npos) << entry;
+    }
+}
+
 class KillDuringUpdate : public ::testing::TestWithParam<KillPoint> {
 protected:
     void SetUp() override {
@@ -106,12 +115,7 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
         EXPECT_FALSE(fs::exists(world.session)) << "the session is removed after a successful update";
         EXPECT_FALSE(fs::exists(world.staging));
     }
-    // No build half-made or set aside stays in the version store. (The
-    // running agent moved aside as ".tessaryndle-updater-agent.exe~old",
-    // where Windows will not replace it, stays until a later activation.)
-    for (const auto& entry : listing(world.install / std::string(VERSIONS_DIRECTORY))) {
-        EXPECT_EQ(entry.find('~'), std::string::npos) << entry;
-    }
+    expect_no_build_half_made_or_set_aside(world);
     EXPECT_FALSE(fs::exists(world.install / "current.json.new"));
 }
 
@@ -153,9 +157,7 @@ TEST_P(KillDuringReinstall, LeavesTheActiveBuildStartableAndTheNextRunFinishes) 
     ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << faults.log.failure_log().value_or("");
     EXPECT_EQ(current_build(world.install), NEW_BUILD);
     EXPECT_EQ(faults.launched_build(), NEW_BUILD);
-    for (const auto& entry : listing(world.install / std::string(VERSIONS_DIRECTORY))) {
-        EXPECT_EQ(entry.find('~'), std::string::npos) << entry;
-    }
+    expect_no_build_half_made_or_set_aside(world);
 }
 
 INSTANTIATE_TEST_SUITE_P(FaultInjection, KillDuringReinstall, ::testing::ValuesIn(REINSTALL_KILL_POINTS), case_name);
