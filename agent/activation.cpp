@@ -62,7 +62,7 @@ Result<bool> present_as(const std::filesystem::path& path, bool directory) {
         if (platform::is_not_found(info.error())) return false;
         return fail(UpdateError::io(path, info.error()));
     }
-    if ((info->reparse_point && info->name_surrogate) || info->directory != directory) {
+    if (info->link || info->directory != directory) {
         return fail(unsafe_destination());
     }
     return true;
@@ -73,7 +73,7 @@ Result<bool> present_as(const std::filesystem::path& path, bool directory) {
 Result<void> check_payload_component(const std::filesystem::path& path) {
     auto info = platform::file_info_no_follow(path);
     if (!info) return fail(UpdateError::io(path, info.error()));
-    if (info->reparse_point && info->name_surrogate) {
+    if (info->link) {
         return fail(UpdateError::invalid_artifact("Windows payload contains a symbolic link"));
     }
     return {};
@@ -88,7 +88,7 @@ Result<void> clear_leftover(const std::filesystem::path& path) {
         if (platform::is_not_found(info.error())) return {};
         return fail(UpdateError::io(path, info.error()));
     }
-    const bool plain_directory = info->directory && !(info->reparse_point && info->name_surrogate);
+    const bool plain_directory = info->plain_directory();
     auto removed = plain_directory ? platform::remove_tree(path) : platform::remove_entry(path);
     if (!removed) return fail(UpdateError::io(path, removed.error()));
     return {};

@@ -20,7 +20,11 @@ OsResult<std::vector<FoundEntry>> find_directory_entries(const std::filesystem::
     }
     for (;;) {
         const std::wstring_view name = data.cFileName;
-        if (name != L"." && name != L"..") entries.push_back(FoundEntry{std::wstring(name), data.dwFileAttributes});
+        if (name != L"." && name != L"..") {
+            // The search reports a reparse point's tag in dwReserved0.
+            const DWORD tag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+            entries.push_back(FoundEntry{std::wstring(name), data.dwFileAttributes, tag});
+        }
         if (!FindNextFileW(find.get(), &data)) {
             const DWORD error = GetLastError();
             if (error == ERROR_NO_MORE_FILES) break;

@@ -9,12 +9,18 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/link_win.h"
 
 namespace tessaryndle::platform {
 
 struct FoundEntry {
     std::wstring name;
-    DWORD attributes = 0;  // as the directory lists them; reparse points are not resolved
+    DWORD attributes = 0;   // as the directory lists them; reparse points are not resolved
+    DWORD reparse_tag = 0;  // when FILE_ATTRIBUTE_REPARSE_POINT is set
+
+    [[nodiscard]] bool link() const noexcept { return is_link(attributes, reparse_tag); }
+    [[nodiscard]] bool directory() const noexcept { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    [[nodiscard]] bool plain_directory() const noexcept { return directory() && !link(); }
 };
 
 // The entries of `directory` ("." and ".." left out) in listing order, read

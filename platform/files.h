@@ -17,14 +17,16 @@ namespace tessaryndle::platform {
 
 struct FileInfo {
     bool directory = false;
-    bool reparse_point = false;
-    // The reparse tag has the name-surrogate bit 0x20000000 (symbolic links
-    // and junctions); always set together with reparse_point.
-    bool name_surrogate = false;
+    // A symbolic link or junction (on Windows as platform/link_win.h
+    // defines it: reparse points that hold data, such as placeholders of
+    // synced folders, are not links).
+    bool link = false;
     std::uint64_t size = 0;
 
-    // Not a directory, not a symbolic link or junction.
-    [[nodiscard]] bool regular() const { return !directory && !(reparse_point && name_surrogate); }
+    // Not a directory, not a link.
+    [[nodiscard]] bool regular() const { return !directory && !link; }
+    // A directory that is no link.
+    [[nodiscard]] bool plain_directory() const { return directory && !link; }
 };
 
 // The entry's own metadata; a final link is not followed (Windows:

@@ -16,8 +16,7 @@ namespace {
 FileInfo info_from_stat(const struct stat& st) {
     FileInfo info;
     info.directory = S_ISDIR(st.st_mode);
-    info.reparse_point = S_ISLNK(st.st_mode);
-    info.name_surrogate = S_ISLNK(st.st_mode);
+    info.link = S_ISLNK(st.st_mode);
     info.size = static_cast<std::uint64_t>(st.st_size);
     return info;
 }

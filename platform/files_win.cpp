@@ -6,6 +6,7 @@
 
 #include "platform/extended_path_win.h"
 #include "platform/files.h"
+#include "platform/link_win.h"
 #include "platform/long_path_win.h"
 #include "platform/starting_user.h"
 #include "platform/win_handle.h"
@@ -14,7 +15,6 @@ namespace tessaryndle::platform {
 namespace {
 
 constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 // ERROR_STOPPED_ON_SYMLINK, which the mingw headers lack.
 constexpr DWORD STOPPED_ON_SYMLINK = 681;
 
@@ -23,14 +23,9 @@ OsResult<FileInfo> info_from_handle(HANDLE handle) {
     if (!GetFileInformationByHandle(handle, &basic)) return std::unexpected(OsError::last());
     FileInfo info;
     info.directory = (basic.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    info.reparse_point = (basic.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (info.reparse_point) {
-        // A reparse point whose tag cannot be read is taken for a link: the
-        // callers refuse links, and refusing is the safe side.
-        FILE_ATTRIBUTE_TAG_INFO tag{};
-        info.name_surrogate = !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
-                              (tag.ReparseTag & NAME_SURROGATE_BIT) != 0;
-    }
+    const auto attributes = entry_attributes(handle);
+    if (!attributes) return std::unexpected(attributes.error());
+    info.link = attributes->link;
     info.size = (static_cast<std::uint64_t>(basic.nFileSizeHigh) << 32) | basic.nFileSizeLow;
     return info;
 }
@@ -158,12 +153,10 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
     // Every component is checked before the next one is used in a path, so
     // the system never resolves a reparse point below `base`.
     const auto plain_directory = [](const std::wstring& path) -> OsResult<void> {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
-        }
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
+        const auto attributes = entry_attributes_no_follow(path);
+        if (!attributes) return std::unexpected(attributes.error());
+        if (attributes->link) return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
+        if (!attributes->directory()) return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
         return {};
     };
     std::wstring current = extended_path(base);
@@ -201,14 +194,15 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     // OPEN_ALWAYS rather than CREATE_ALWAYS: the file is truncated only once
     // the handle shows what was opened. With FILE_FLAG_OPEN_REPARSE_POINT a
     // link or junction at the name is opened itself, never its target.
-    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FULL_SHARING,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
-    }
+    const auto attributes = entry_attributes(handle.get());
+    if (!attributes) return std::unexpected(attributes.error());
+    if (attributes->link) return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
         return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
     }
@@ -257,17 +251,17 @@ OsResult<void> rename_replace_write_through(const std::filesystem::path& from, c
 }
 
 OsResult<void> remove_entry(const std::filesystem::path& path) {
-    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-        return std::unexpected(OsError::from_code(error));
+    const auto attributes = entry_attributes_no_follow(path);
+    if (!attributes) {
+        if (attributes.error().code == ERROR_FILE_NOT_FOUND || attributes.error().code == ERROR_PATH_NOT_FOUND) {
+            return {};
+        }
+        return std::unexpected(attributes.error());
     }
     // A directory link or junction is removed as a directory entry; the
     // directory it names is never touched. DeleteFileW deletes a file link
     // itself and refuses a real directory.
-    const bool directory_link =
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const bool directory_link = attributes->directory() && attributes->link;
     if (directory_link ? RemoveDirectoryW(extended_length_path(path).c_str())
                        : DeleteFileW(extended_length_path(path).c_str()))
         return {};
@@ -286,7 +280,7 @@ OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::f
 OsResult<void> flush_entry(const std::filesystem::path& path) {
     auto own = query(path, FILE_FLAG_OPEN_REPARSE_POINT);
     if (!own) return std::unexpected(own.error());
-    if (own->reparse_point && own->name_surrogate) return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
+    if (own->link) return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
     if (own->directory) return {};
     const std::wstring name = extended_length_path(path);
     const auto open_for_writing = [&name] {
@@ -300,7 +294,7 @@ OsResult<void> flush_entry(const std::filesystem::path& path) {
         const DWORD error = GetLastError();
         const DWORD attributes = GetFileAttributesW(name.c_str());
         if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
-            (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+            (attributes & FILE_ATTRIBUTE_READONLY) == 0 || own->link ||
             !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
             return std::unexpected(OsError::from_code(error));
         }
@@ -312,9 +306,7 @@ OsResult<void> flush_entry(const std::filesystem::path& path) {
     // Checked again on the handle: what was opened is the file itself.
     auto opened = info_from_handle(handle.get());
     if (!opened) return std::unexpected(opened.error());
-    if (opened->reparse_point && opened->name_surrogate) {
-        return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
-    }
+    if (opened->link) return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
     if (!FlushFileBuffers(handle.get())) return std::unexpected(OsError::last());
     return {};
 }

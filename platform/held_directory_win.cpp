@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/held_directory.h"
+#include "platform/link_win.h"
 #include "platform/long_path_win.h"
 #include "platform/process.h"
 #include "platform/win_handle.h"
@@ -119,14 +120,9 @@ OsResult<HeldDirectory> HeldDirectory::open_no_follow(const std::filesystem::pat
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::from_code(GetLastError()));
     HeldDirectory held(from_handle(handle), path);
-    // Any reparse point is refused, not only links and junctions: Wine shows
-    // a symbolic link as a reparse point without a tag.
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) return std::unexpected(OsError::from_code(GetLastError()));
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
-    }
+    const auto attributes = entry_attributes(handle);
+    if (!attributes) return std::unexpected(attributes.error());
+    if (!attributes->plain_directory()) return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
     return held;
 }
 

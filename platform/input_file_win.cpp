@@ -2,12 +2,11 @@
 
 #include "platform/extended_path_win.h"
 #include "platform/input_file.h"
+#include "platform/link_win.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
 namespace {
-
-constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
 
 HANDLE to_handle(const NativeHandle& handle) { return reinterpret_cast<HANDLE>(handle.get()); }
 
@@ -20,15 +19,10 @@ OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path)
     if (!handle.valid()) return std::unexpected(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A symbolic link or junction, or a reparse point whose tag cannot
-        // be read, is refused; other reparse points hold file data.
-        FILE_ATTRIBUTE_TAG_INFO tag{};
-        if (!GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
-            (tag.ReparseTag & NAME_SURROGATE_BIT) != 0) {
-            return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
-        }
-    }
+    // Links are refused; other reparse points hold file data.
+    const auto attributes = entry_attributes(handle.get());
+    if (!attributes) return std::unexpected(attributes.error());
+    if (attributes->link) return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
         return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
     }

@@ -2,16 +2,11 @@
 
 #include <utility>
 
+#include "platform/link_win.h"
 #include "platform/long_path_win.h"
 #include "platform/pinned_directory.h"
 
 namespace tessaryndle::platform {
-namespace {
-
-constexpr DWORD NAME_SURROGATE_BIT = 0x20000000;
-
-}  // namespace
-
 OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesystem::path& path) {
     // No FILE_SHARE_DELETE: renaming or deleting the directory needs delete
     // access, which is refused to everybody while this handle is open.
@@ -21,19 +16,9 @@ OsResult<std::optional<PinnedDirectory>> PinnedDirectory::open(const std::filesy
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (raw == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     PinnedDirectory pinned(reinterpret_cast<std::intptr_t>(raw));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(raw, &info)) return std::unexpected(OsError::last());
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return std::optional<PinnedDirectory>();
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A tag that cannot be read, or the tag 0 that no real reparse point
-        // has (Wine shows Unix links to directories so), counts as a link:
-        // refusing is the safe side.
-        FILE_ATTRIBUTE_TAG_INFO tag{};
-        if (!GetFileInformationByHandleEx(raw, FileAttributeTagInfo, &tag, sizeof tag) || tag.ReparseTag == 0 ||
-            (tag.ReparseTag & NAME_SURROGATE_BIT) != 0) {
-            return std::optional<PinnedDirectory>();
-        }
-    }
+    const auto attributes = entry_attributes(raw);
+    if (!attributes) return std::unexpected(attributes.error());
+    if (!attributes->plain_directory()) return std::optional<PinnedDirectory>();
     return std::optional<PinnedDirectory>(std::move(pinned));
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/directory_listing_win.h"
 #include "platform/files.h"
+#include "platform/link_win.h"
 #include "platform/long_path_win.h"
 #include "platform/owner_trust_win.h"
 #include "platform/private_directory.h"
@@ -150,9 +151,9 @@ PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base, Owner
 }
 
 // Opens `name` in the chain's last directory without following a reparse
-// point there, and checks it on the handle: a directory that is no reparse
-// point of any kind, with a trusted owner, and (by its final path) really
-// inside the directory before it, since a parent that became a junction
+// point there, and checks it on the handle: a directory that is no link,
+// with a trusted owner, and (by its final path) really inside the directory
+// before it, since a parent that became a junction
 // after it was checked would otherwise lead elsewhere.
 PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access,
                                      Owner owner = Owner::Trusted) {
@@ -161,12 +162,9 @@ PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& 
                                     access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return unsafe();
-    }
+    const auto attributes = entry_attributes(handle.get());
+    if (!attributes) return os_failure(attributes.error());
+    if (!attributes->plain_directory()) return unsafe();
     if (owner == Owner::Trusted) {
         if (auto checked = check_owner(handle.get()); !checked) return std::unexpected(checked.error());
     }
@@ -205,7 +203,7 @@ PrivateDirectoryResult<void> remove_any(const std::filesystem::path& path) {
         if (info.error().code == ERROR_FILE_NOT_FOUND || info.error().code == ERROR_PATH_NOT_FOUND) return {};
         return os_failure(info.error());
     }
-    const auto removed = info->directory && !info->reparse_point ? remove_tree(path) : remove_entry(path);
+    const auto removed = info->plain_directory() ? remove_tree(path) : remove_entry(path);
     if (!removed) return os_failure(removed.error());
     return {};
 }
@@ -253,7 +251,7 @@ PrivateDirectoryResult<void> clear_squatter(const Chain& chain, const std::files
         if (info.error().code == ERROR_FILE_NOT_FOUND || info.error().code == ERROR_PATH_NOT_FOUND) return {};
         return os_failure(info.error());
     }
-    if (info->directory && !info->reparse_point) {
+    if (info->plain_directory()) {
         UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -360,10 +358,7 @@ PrivateDirectoryResult<std::size_t> remove_abandoned_private_directories(
     if (!entries) return os_failure(entries.error());
     std::size_t removed = 0;
     for (const FoundEntry& entry : *entries) {
-        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || entry.name == keep.native()) {
-            continue;
-        }
+        if (!entry.plain_directory() || entry.name == keep.native()) continue;
         const std::filesystem::path path = chain->path / entry.name;
         if (marked_in_use(path) || recently_changed(path)) continue;
         // The directories above stay held while the tree goes; a junction

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/directory_listing_win.h"
+#include "platform/link_win.h"
 #include "platform/long_path_win.h"
 #include "platform/remove_tree.h"
 #include "platform/win_handle.h"
@@ -23,24 +24,20 @@ struct Level {
     std::size_t next = 0;
 };
 
-bool is_reparse_point(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 bool is_directory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-bool plain_directory(DWORD attributes) { return is_directory(attributes) && !is_reparse_point(attributes); }
 bool not_found(std::int64_t code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
-// Removes one entry that is not descended into: a file, or a reparse point
-// of any tag. A link or junction to a directory is a directory entry and is
-// removed with RemoveDirectoryW, which deletes the link, not its target.
-// (Wine cannot delete a Unix link to a directory this way: the call fails
-// and the target's contents stay; Windows itself has no such links.)
-OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes) {
+// Removes one entry that is not descended into: a file or a link. A link or junction to a directory is a directory
+// entry and is removed with RemoveDirectoryW, which deletes the link, not its target. (Wine cannot delete a Unix link
+// to a directory this way: the call fails and the target's contents stay; Windows itself has no such links.)
+OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes, bool link) {
     if (is_directory(attributes)) {
         if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
         return std::unexpected(OsError::last());
     }
     if (DeleteFileW(extended_length_path(path).c_str())) return {};
     const DWORD error = GetLastError();
-    if (error != ERROR_ACCESS_DENIED || (attributes & FILE_ATTRIBUTE_READONLY) == 0 || is_reparse_point(attributes)) {
+    if (error != ERROR_ACCESS_DENIED || (attributes & FILE_ATTRIBUTE_READONLY) == 0 || link) {
         return std::unexpected(OsError::from_code(error));
     }
     // A read-only file refuses deletion until the attribute is cleared.
@@ -55,12 +52,12 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
     if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
     const DWORD error = GetLastError();
     if (not_found(error)) return {};
-    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
-    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & FILE_ATTRIBUTE_READONLY) == 0 || !plain_directory(attributes)) {
+    const auto attributes = entry_attributes_no_follow(path);
+    if (error != ERROR_ACCESS_DENIED || !attributes || (attributes->attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+        !attributes->plain_directory()) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (!SetFileAttributesW(extended_length_path(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetFileAttributesW(extended_length_path(path).c_str(), attributes->attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return std::unexpected(OsError::from_code(error));
     }
     if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
@@ -68,7 +65,7 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
 }
 
 // Pins and lists a directory that its parent's listing (or, for the root,
-// GetFileAttributesW) showed as a plain directory. The entry is looked at
+// its own attributes) showed as a plain directory. The entry is looked at
 // again through the pinning handle: if it was replaced by a link or a file
 // in the meantime, it is removed as an entry and no level is returned.
 // (Wine opens a Unix link to a directory as the directory itself, so only
@@ -79,11 +76,13 @@ OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!pin.valid()) return std::unexpected(OsError::last());
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(pin.get(), &info)) return std::unexpected(OsError::last());
-    if (!plain_directory(info.dwFileAttributes)) {
+    const auto info = entry_attributes(pin.get());
+    if (!info) return std::unexpected(info.error());
+    if (!info->plain_directory()) {
         pin.reset();
-        if (auto deleted = delete_entry(path, info.dwFileAttributes); !deleted) return std::unexpected(deleted.error());
+        if (auto deleted = delete_entry(path, info->attributes, info->link); !deleted) {
+            return std::unexpected(deleted.error());
+        }
         return std::optional<Level>();
     }
     auto entries = find_directory_entries(path);
@@ -95,17 +94,17 @@ OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path
 
 OsResult<void> remove_tree(const std::filesystem::path& path) {
     // The root's own attributes, not following a final link.
-    const DWORD root_attributes = GetFileAttributesW(extended_length_path(path).c_str());
-    if (root_attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
-    if (is_reparse_point(root_attributes)) return delete_entry(path, root_attributes);
-    if (!is_directory(root_attributes)) return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
+    const auto root = entry_attributes_no_follow(path);
+    if (!root) return std::unexpected(root.error());
+    if (root->link) return delete_entry(path, root->attributes, true);
+    if (!root->directory()) return std::unexpected(OsError::from_code(ERROR_DIRECTORY));
 
     std::vector<Level> stack;
     {
-        auto root = enter_directory(path);
-        if (!root) return std::unexpected(root.error());
-        if (!*root) return {};
-        stack.push_back(std::move(**root));
+        auto level = enter_directory(path);
+        if (!level) return std::unexpected(level.error());
+        if (!*level) return {};
+        stack.push_back(std::move(**level));
     }
 
     while (!stack.empty()) {
@@ -119,8 +118,8 @@ OsResult<void> remove_tree(const std::filesystem::path& path) {
         }
         const FoundEntry& entry = top.entries[top.next++];
         const std::filesystem::path child = top.path / entry.name;
-        if (!plain_directory(entry.attributes)) {
-            auto deleted = delete_entry(child, entry.attributes);
+        if (!entry.plain_directory()) {
+            auto deleted = delete_entry(child, entry.attributes, entry.link());
             if (!deleted && !not_found(deleted.error().code)) return deleted;
             continue;
         }

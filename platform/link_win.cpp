@@ -1,0 +1,36 @@
+#include "platform/link_win.h"
+
+#include "platform/long_path_win.h"
+#include "platform/win_handle.h"
+
+namespace tessaryndle::platform {
+
+bool is_link(DWORD attributes, DWORD reparse_tag) noexcept {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    return reparse_tag == 0 || IsReparseTagNameSurrogate(reparse_tag);
+}
+
+OsResult<EntryAttributes> entry_attributes(HANDLE handle) {
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+        return std::unexpected(OsError::last());
+    }
+    const DWORD attributes = basic.FileAttributes;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        tag.ReparseTag = 0;  // unreadable: counted as a link
+    }
+    return EntryAttributes{attributes, is_link(attributes, tag.ReparseTag)};
+}
+
+OsResult<EntryAttributes> entry_attributes_no_follow(const std::filesystem::path& path) {
+    // Attribute access only: files that others hold open can still be looked at.
+    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return std::unexpected(OsError::last());
+    return entry_attributes(handle.get());
+}
+
+}  // namespace tessaryndle::platform
