@@ -205,6 +205,7 @@ Result<void> run_execute_plan(const std::filesystem::path& plan_path, const std:
     if (auto rule = check_install_result_path(plan_path, result_path); !rule) return rule;
     const auto session = hold_session_directory(plan_path);
     if (!session) return fail(session.error());
+    test_hooks::adopt_forwarded(session->path());
 
     // The result file carries the outcome back; when it cannot be written,
     // its own error is what is left to report.

@@ -107,6 +107,7 @@ Result<ElevatedWorker> launch_elevated_worker(const std::filesystem::path& plan_
                                               const std::filesystem::path& result_path) {
     const auto agent = platform::own_executable_path();
     if (!agent) return fail(UpdateError::io("updater agent", agent.error()));
+    test_hooks::forward_to_worker(plan_path.parent_path());
     return launch_elevated_program(*agent, plan_path, result_path);
 }
 

@@ -2,11 +2,18 @@
 // after windows.h, which they need
 #include <shellapi.h>
 
+#include <userenv.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "agent/process.h"
 #include "agent/process_platform.h"
+#include "platform/create_process_win.h"
+#include "platform/known_folders.h"
 #include "platform/os_error.h"
 #include "platform/win_handle.h"
 #include "platform/working_directory.h"
@@ -125,6 +132,63 @@ std::uint32_t wait_for_end(const platform::NativeHandle& process) {
 
 }  // namespace process_detail
 
+#ifdef TESSARYNDLE_TEST_HOOKS
+namespace {
+
+// Wine starts a "runas" program like any other: in our directory, with our
+// environment. The elevation service gives it an environment built for the
+// user, inheriting nothing of the agent's, and the directory named (the
+// system directory without one). Test builds start the worker that way, so
+// that what the worker takes from its environment or its directory shows
+// under Wine as it would on Windows.
+Result<ElevatedWorker> start_like_the_elevation_service(const std::filesystem::path& program,
+                                                        const std::filesystem::path& plan_path,
+                                                        const std::filesystem::path& result_path,
+                                                        const wchar_t* directory) {
+    const auto failure = [](DWORD error) {
+        return fail(UpdateError::installation("launch elevated Windows installer: " +
+                                              platform::windows_error_text(static_cast<std::int64_t>(error))));
+    };
+    HANDLE raw_token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &raw_token)) {
+        return failure(GetLastError());
+    }
+    const platform::UniqueHandle token(raw_token);
+    void* block = nullptr;
+    if (!CreateEnvironmentBlock(&block, token.get(), FALSE)) return failure(GetLastError());
+    const std::unique_ptr<void, decltype(&DestroyEnvironmentBlock)> made(block, &DestroyEnvironmentBlock);
+    // Wine's block names C:\users\Public as ProgramData, where Windows names
+    // the system's program data folder: that variable is given as Windows
+    // gives it, everything else as Wine built it.
+    std::wstring environment;
+    const auto program_data = platform::system_program_data_folder();
+    for (const wchar_t* entry = static_cast<const wchar_t*>(made.get()); *entry != L'\0';
+         entry += std::wcslen(entry) + 1) {
+        const std::wstring_view text(entry);
+        const bool names_program_data =
+            CompareStringOrdinal(text.data(), static_cast<int>(std::min<std::size_t>(text.find(L'='), text.size())),
+                                 L"ProgramData", -1, TRUE) == CSTR_EQUAL;
+        if (names_program_data && program_data) continue;
+        environment.append(text).push_back(L'\0');
+    }
+    if (program_data) environment.append(L"ProgramData=" + program_data->native()).push_back(L'\0');
+    environment.push_back(L'\0');
+    wchar_t system_directory[MAX_PATH] = {};
+    if (directory == nullptr && GetSystemDirectoryW(system_directory, MAX_PATH) != 0) directory = system_directory;
+
+    const std::wstring arguments[] = {L"--execute-plan", plan_path.native(), L"--result", result_path.native()};
+    platform::ProcessStart start;
+    start.environment = environment.data();
+    start.directory = directory;
+    auto started = platform::create_process(program, arguments, start);
+    if (!started) return failure(static_cast<DWORD>(started.error().code));
+    return ElevatedWorker(platform::ChildProcess::adopt(reinterpret_cast<std::intptr_t>(started->process.release()),
+                                                        static_cast<std::uint32_t>(started->id)));
+}
+
+}  // namespace
+#endif
+
 Result<ElevatedWorker> launch_elevated_program(const std::filesystem::path& program,
                                                const std::filesystem::path& plan_path,
                                                const std::filesystem::path& result_path) {
@@ -134,10 +198,18 @@ Result<ElevatedWorker> launch_elevated_program(const std::filesystem::path& prog
     // the worker the same one everywhere, and never a directory of the
     // application's that it would keep from being removed.
     const auto directory = platform::steady_directory();
+#ifdef TESSARYNDLE_TEST_HOOKS
+    return start_like_the_elevation_service(program, plan_path, result_path, directory ? directory->c_str() : nullptr);
+#endif
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No owner window: the agent has none, and a window of another process
+    // (the application's, which is about to exit) would make a poor owner.
+    // The consent prompt shows on the secure desktop in front of everything;
+    // only the credential prompt of a machine without the secure desktop
+    // can open behind other windows, flashing on the taskbar (README).
     info.hwnd = nullptr;
     info.lpVerb = L"runas";
     info.lpFile = program.c_str();

@@ -3,6 +3,7 @@
 // exist only in builds configured with TESSARYNDLE_TEST_HOOKS; everywhere
 // else they are inline functions that give the production behaviour.
 
+#include <filesystem>
 #include <string_view>
 
 #include "agent/install_result.h"
@@ -25,7 +26,21 @@ inline constexpr std::string_view REFUSE_REPLACE_VARIABLE = "TESSARYNDLE_TEST_RE
 // way Windows refuses it to a worker that runs as another user.
 inline constexpr std::string_view DENY_APPLICATION_OPEN_VARIABLE = "TESSARYNDLE_TEST_DENY_APPLICATION_OPEN";
 
+// The file in the user's session directory through which the agent hands
+// the hooks that concern the worker (STOP_AT, REFUSE_REPLACE,
+// DENY_APPLICATION_OPEN) to it: the elevation service gives the worker an
+// environment built for the user, not the agent's, so the environment
+// cannot carry them.
+inline constexpr std::string_view FORWARDED_HOOKS_NAME = "test-hooks.txt";
+
 #ifdef TESSARYNDLE_TEST_HOOKS
+// Writes the worker's hooks that are set in this process's environment, one
+// NAME=value line each, to FORWARDED_HOOKS_NAME in `session_directory`
+// (nothing when none is set).
+void forward_to_worker(const std::filesystem::path& session_directory);
+// Takes the hooks forwarded in `session_directory`, beside (and after) the
+// environment's.
+void adopt_forwarded(const std::filesystem::path& session_directory);
 // Ends the process at once, as a crash or a kill would (TerminateProcess on
 // itself; natively _exit: no destructors, no flushing, status
 // STOPPED_EXIT_STATUS), when TESSARYNDLE_TEST_STOP_AT equals `point`.
@@ -41,6 +56,8 @@ void stop_at(std::string_view point);
 // Whether TESSARYNDLE_TEST_DENY_APPLICATION_OPEN is "1".
 [[nodiscard]] bool deny_application_open();
 #else
+inline void forward_to_worker(const std::filesystem::path&) {}
+inline void adopt_forwarded(const std::filesystem::path&) {}
 inline void stop_at(std::string_view) {}
 [[nodiscard]] inline PollClock install_result_clock() { return PollClock::system(); }
 [[nodiscard]] inline bool refuse_replace(std::string_view) { return false; }

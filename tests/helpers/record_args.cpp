@@ -10,6 +10,8 @@
 // included, comes back exactly. It then prints "recorded" on standard output.
 // When TESSARYNDLE_RECORD_HOLD names a file, it waits until it has removed
 // that file (at most 60 s), which shows that it has been let go, and exits.
+// A program started as the elevation service would start it gets none of
+// the test's environment: then "record-hold.txt" beside it names the file.
 
 #include <chrono>
 #include <cstdio>
@@ -62,9 +64,15 @@ int main() {
     std::fputs("recorded\n", stdout);
     std::fflush(stdout);
 
-    if (const char* hold = std::getenv("TESSARYNDLE_RECORD_HOLD"); hold != nullptr && *hold != '\0') {
+    std::string hold;
+    if (const char* named = std::getenv("TESSARYNDLE_RECORD_HOLD")) {
+        hold = named;
+    } else if (auto written = platform::read_whole_file(directory / "record-hold.txt")) {
+        hold = *written;
+    }
+    if (!hold.empty()) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        const std::filesystem::path release(hold);
+        const std::filesystem::path release = tessaryndle::path_from_utf8(hold);
         // The removal is what tells the test that the build has let go, so
         // it is retried: on Windows a file that another process still holds
         // open cannot be removed yet.

@@ -1,6 +1,7 @@
-// The elevated launch of the Windows build: ShellExecuteExW with "runas",
-// which Wine carries out without a consent prompt, starting a recording
-// stand-in in the worker's place.
+// The elevated launch of the Windows build, starting a recording stand-in in
+// the worker's place. Test builds start it as the elevation service would
+// (Wine carries out "runas" like any start): in the system directory, with
+// an environment built for the user.
 
 #include <gtest/gtest.h>
 
@@ -47,7 +48,9 @@ TEST(LaunchElevatedWorker, RunasStartsTheWorkerWithExactlyItsFourArguments) {
 TEST(LaunchElevatedWorker, TheWorkerShowsAsEndedOnlyOnceItHasEnded) {
     test::TempDir temp;
     const fs::path worker = test::install_record_helper(temp.path(), "tessaryndle-updater-agent.exe");
-    const test::ScopedEnvironment hold("TESSARYNDLE_RECORD_HOLD", path_display(temp / "release"));
+    // Started as the elevation service starts it, the worker does not see
+    // the test's environment.
+    test::write_file(temp / "record-hold.txt", path_display(temp / "release"));
     const auto launched = agent::launch_elevated_program(worker, temp / "plan.json", temp / "install-result.json");
     ASSERT_TRUE(launched) << launched.error().display();
     ASSERT_TRUE(test::wait_for_record(temp.path()).has_value());
