@@ -2,9 +2,10 @@
 // renamed. The agent that performs an activation usually is the installed
 // agent itself, so its replacing move is refused on Windows. Here the
 // activation runs from the installation directory as its installed agent
-// (the activation helper, signed like the product), and the first replacing
-// move of the agent is refused as Windows refuses it (Wine would allow it):
-// the running agent must be moved aside and the new one moved in.
+// (the activation helper, signed like the product). Windows refuses the
+// first replacing move of the agent itself; under Wine, which would allow
+// it, a test hook refuses it the same way. The running agent must be moved
+// aside and the new one moved in.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "common/constants.h"
 #include "common/current_version.h"
 #include "tests/support/authenticode_fixture.h"
+#include "tests/support/environment.h"
 #include "tests/support/installation_builder.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -41,8 +43,10 @@ TEST(RunningAgent, TheAgentRunningTheActivationIsReplacedThroughAMoveAside) {
 
     test::RunOptions options;
     options.arguments = {payload.native(), install.native(), L"B", L"B"};
-    options.environment[std::string(agent::test_hooks::REFUSE_REPLACE_VARIABLE)] =
-        std::string(UPDATER_AGENT_EXECUTABLE);
+    if (test::under_wine()) {
+        options.environment[std::string(agent::test_hooks::REFUSE_REPLACE_VARIABLE)] =
+            std::string(UPDATER_AGENT_EXECUTABLE);
+    }
     const test::RunResult run = test::run_program(agent, options);
 
     ASSERT_EQ(run.exit_status, 0) << run.stdout_bytes << run.start_error;

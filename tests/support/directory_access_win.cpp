@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "tests/support/directory_access.h"
+#include "tests/support/environment.h"
 
 namespace tessaryndle::test {
 
@@ -45,9 +46,6 @@ std::string directory_access(const std::filesystem::path& path) {
     return result;
 }
 
-bool file_security_is_kept() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
+bool file_security_is_kept() { return !under_wine(); }
 
 }  // namespace tessaryndle::test

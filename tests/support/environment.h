@@ -1,10 +1,16 @@
 #pragma once
-// Changing the test process's own environment (restored by the guard).
+// The environment the tests run in: the process's variables (changed and
+// restored by the guard), and whether Windows is Wine.
 
 #include <optional>
 #include <string>
 
 namespace tessaryndle::test {
+
+// Whether the Windows build runs under Wine (natively false). Tests of what
+// only Windows does (share modes on directories, access lists, programs
+// that cannot be replaced while they run) skip under Wine with their reason.
+[[nodiscard]] bool under_wine();
 
 void set_environment(const std::string& name, const std::string& value);
 void unset_environment(const std::string& name);

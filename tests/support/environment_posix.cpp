@@ -12,4 +12,6 @@ std::optional<std::string> get_environment(const std::string& name) {
     return std::string(v);
 }
 
+bool under_wine() { return false; }
+
 }  // namespace tessaryndle::test

@@ -30,4 +30,9 @@ std::optional<std::string> get_environment(const std::string& name) {
     return utf16_lossy(std::wstring_view(buffer.data(), length));
 }
 
+bool under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace tessaryndle::test

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "tests/support/environment.h"
 #include "tests/support/test_support.h"
 #include "tools/release/secret_file.h"
 
@@ -30,13 +31,6 @@ std::vector<unsigned char> current_user_sid() {
     return {bytes, bytes + GetLengthSid(sid)};
 }
 
-// Wine keeps no security descriptor of its own for files: it reports a
-// default DACL whatever the file was created with.
-bool under_wine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 TEST(SecretFile, HasOneProtectedEntryForTheCurrentUser) {
     test::TempDir dir;
     const fs::path file = dir / "key.pem";
@@ -49,7 +43,7 @@ TEST(SecretFile, HasOneProtectedEntryForTheCurrentUser) {
     EXPECT_EQ(refused.error().code, ERROR_FILE_EXISTS);
     EXPECT_EQ(test::read_file(file), "secret");
 
-    if (under_wine()) GTEST_SKIP() << "Wine does not keep the DACL a file is created with";
+    if (test::under_wine()) GTEST_SKIP() << "Wine does not keep the DACL a file is created with";
 
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
