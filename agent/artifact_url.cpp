@@ -6,13 +6,15 @@
 #include <limits>
 #include <string>
 
+#include "platform/ascii.h"
+
 namespace tessaryndle::agent {
 namespace {
 
 bool is_ascii_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_ascii_hex(char c) { return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using platform::ascii_lower;
 
 // The URL Standard's forbidden host code points.
 bool is_forbidden_host_code_point(char c) {

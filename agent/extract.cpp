@@ -14,6 +14,7 @@
 #include "agent/extract_platform.h"
 #include "common/constants.h"
 #include "common/path_rules.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
 #include "platform/text.h"
@@ -181,14 +182,7 @@ Result<void> copy_entry(const OpenEntry& entry, const ZipEntryRecord& record, pl
 }
 
 bool is_application_name(std::string_view name) {
-    const std::string_view expected = APPLICATION_EXECUTABLE;
-    if (name.size() != expected.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != expected[i]) return false;
-    }
-    return true;
+    return platform::equals_ignoring_ascii_case(name, APPLICATION_EXECUTABLE);
 }
 
 // The destination, which must then be a real directory: everything below it

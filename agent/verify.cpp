@@ -12,6 +12,7 @@
 #include "agent/ed25519.h"
 #include "agent/sha256.h"
 #include "common/base64.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
 #include "platform/mapped_file.h"
@@ -21,22 +22,8 @@ namespace {
 
 constexpr std::string_view SIGNATURE_ERROR = "signature error";
 
-std::string lowercase_hex(std::span<const std::uint8_t> bytes) {
-    constexpr std::string_view digits = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const std::uint8_t byte : bytes) {
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 0x0f]);
-    }
-    return text;
-}
-
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
+using platform::equals_ignoring_ascii_case;
+using platform::lowercase_hex;
 
 UpdateError signature_error(std::string_view cause) {
     return UpdateError::invalid_signature(std::string(SIGNATURE_ERROR) + ": " + std::string(cause));
@@ -117,7 +104,7 @@ Result<void> verify_contents(const platform::InputFile& archive, const std::file
             return fail(UpdateError::io(archive_path, OsError::custom("the SHA-256 digest could not be computed")));
         }
         const std::string digest = lowercase_hex(*computed);
-        if (!equal_ignoring_ascii_case(digest, *artifact.sha256)) {
+        if (!equals_ignoring_ascii_case(digest, *artifact.sha256)) {
             return fail(UpdateError::invalid_artifact("SHA-256 mismatch: expected " + *artifact.sha256 + ", received " +
                                                       digest));
         }

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/ascii.h"
+
 namespace tessaryndle::path_rules {
 namespace {
 
@@ -15,12 +17,8 @@ bool is_dots_and_spaces(std::basic_string_view<C> name) {
     return std::all_of(name.begin(), name.end(), [](C c) { return c == C('.') || c == C(' '); });
 }
 
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_upper(x) == ascii_upper(y); });
-}
+using platform::ascii_upper;
+using platform::equals_ignoring_ascii_case;
 
 // Windows opens a device instead of a file when the part of a name before its
 // first dot, trailing spaces ignored, is one of these. COM and LPT take the
@@ -29,10 +27,10 @@ bool is_reserved_device_name(std::string_view name) {
     std::string_view base = name.substr(0, std::min(name.find('.'), name.size()));
     while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
     for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
-        if (equals_ignoring_case(base, device)) return true;
+        if (equals_ignoring_ascii_case(base, device)) return true;
     }
     for (const std::string_view device : {"COM", "LPT"}) {
-        if (base.size() < 4 || !equals_ignoring_case(base.substr(0, 3), device)) continue;
+        if (base.size() < 4 || !equals_ignoring_ascii_case(base.substr(0, 3), device)) continue;
         const std::string_view digit = base.substr(3);
         if (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') return true;
         if (digit == "\u00B9" || digit == "\u00B2" || digit == "\u00B3") return true;

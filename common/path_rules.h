@@ -12,16 +12,15 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/name_rules.h"
 #include "platform/text.h"
 
 namespace tessaryndle::path_rules {
 
-// Both "/" and "\" separate components in every name we check, whatever the
-// platform: a manifest or archive written on one system is read on another.
-template <class Char>
-[[nodiscard]] constexpr bool is_separator(Char c) {
-    return c == Char('/') || c == Char('\\');
-}
+// Both "/" and "\" separate components in every name we check; one plain
+// name (platform/name_rules.h, where the private directories use it too).
+using platform::is_plain_component;
+using platform::is_separator;
 
 // A character that no Windows file name may hold: control characters (NUL
 // included) and : < > " | ? *. A colon makes a drive prefix ("C:x") or an
@@ -68,19 +67,6 @@ template <class Char>
 // separators split, empty components and "." after the first are dropped, a
 // leading separator is a root component of its own.
 [[nodiscard]] std::vector<NativeString> manifest_path_components(const NativeString& text);
-
-// One plain name: not empty, not "." or "..", without a separator, a colon or
-// a NUL. The weaker rule for names that only have to stay one component.
-template <class Char>
-[[nodiscard]] bool is_plain_component(std::basic_string_view<Char> name) {
-    if (name.empty()) return false;
-    if (name.size() <= 2 && name.find_first_not_of(Char('.')) == name.npos) return false;
-    for (const Char c : name) {
-        if (is_separator(c) || c == Char(':') || c == Char(0)) return false;
-    }
-    return true;
-}
-[[nodiscard]] inline bool is_plain_component(std::string_view name) { return is_plain_component<char>(name); }
 
 // Whether two paths name the same place by their components: the same prefix
 // (drive, share) and root, and equal names compared exactly; repeated

@@ -10,8 +10,10 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/ascii.h"
 #include "platform/descriptor_posix.h"
 #include "platform/directory_listing_posix.h"
+#include "platform/name_rules.h"
 #include "platform/private_directory.h"
 #include "platform/random.h"
 #include "platform/remove_tree_posix.h"
@@ -93,16 +95,8 @@ OsResult<std::string> aside_name(const std::filesystem::path& name) {
     std::uint8_t random[8];
     if (auto drawn = system_random_bytes(random); !drawn) return std::unexpected(drawn.error());
     std::string text = "." + name.native() + ".untrusted-";
-    for (const std::uint8_t byte : random) {
-        text += "0123456789abcdef"[byte >> 4];
-        text += "0123456789abcdef"[byte & 15];
-    }
+    text += lowercase_hex(random);
     return text;
-}
-
-bool plain_component(const std::filesystem::path& name) {
-    const auto& text = name.native();
-    return !text.empty() && text != "." && text != ".." && text.find('/') == text.npos;
 }
 
 PrivateDirectoryResult<Descriptor> open_base(const std::filesystem::path& base, Owner owner = Owner::Trusted) {
@@ -153,7 +147,7 @@ PrivateDirectoryResult<Descriptor> open_existing(const std::filesystem::path& ba
     auto current = open_base(base);
     if (!current) return std::unexpected(current.error());
     for (const std::filesystem::path& name : names) {
-        if (!plain_component(name)) return unsafe();
+        if (!is_plain_component(name.native())) return unsafe();
         auto next = open_component(current->get(), name);
         if (!next) return std::unexpected(next.error());
         current = std::move(next);
@@ -186,7 +180,7 @@ PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::fil
     std::filesystem::path shown = base;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::filesystem::path& name = names[i];
-        if (!plain_component(name)) return unsafe();
+        if (!is_plain_component(name.native())) return unsafe();
         const bool last = i + 1 == names.size();
         if (last) {
             if (auto free = check_not_in_use(current->get(), name); !free) return std::unexpected(free.error());
@@ -228,7 +222,7 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
     if (names.empty()) return unsafe();
     auto current = open_existing(base, {names.begin(), names.end() - 1});
     if (!current) return std::unexpected(current.error());
-    if (!plain_component(names.back())) return unsafe();
+    if (!is_plain_component(names.back().native())) return unsafe();
     if (auto removed = remove_tree_at(current->get(), names.back().c_str()); !removed) {
         if (removed.error().code == ENOENT) return {};
         return os_failure(removed.error());
@@ -262,11 +256,11 @@ PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& bas
                                                 const std::vector<std::filesystem::path>& names,
                                                 const std::filesystem::path& file_name,
                                                 const std::filesystem::path& temporary_name, std::string_view bytes) {
-    if (!plain_component(file_name) || !plain_component(temporary_name)) return unsafe();
+    if (!is_plain_component(file_name.native()) || !is_plain_component(temporary_name.native())) return unsafe();
     auto current = open_base(base, Owner::Any);
     if (!current) return std::unexpected(current.error());
     for (const std::filesystem::path& name : names) {
-        if (!plain_component(name)) return unsafe();
+        if (!is_plain_component(name.native())) return unsafe();
         if (::mkdirat(current->get(), name.c_str(), S_IRWXU | S_IRWXG | S_IRWXO) != 0 && errno != EEXIST) {
             return os_failure(OsError::last());
         }

@@ -6,10 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "platform/ascii.h"
 #include "platform/directory_listing_win.h"
 #include "platform/files.h"
 #include "platform/link_win.h"
 #include "platform/long_path_win.h"
+#include "platform/name_rules.h"
 #include "platform/owner_trust_win.h"
 #include "platform/private_directory.h"
 #include "platform/random.h"
@@ -177,11 +179,6 @@ PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& 
     return chain.held.back().get();
 }
 
-bool plain_component(const std::filesystem::path& name) {
-    const std::wstring& text = name.native();
-    return !text.empty() && text != L"." && text != L".." && text.find_first_of(L"\\/:") == std::wstring::npos;
-}
-
 // `base`/`names`..., each already there, entered and checked without
 // creating or changing anything; all of them stay held in the chain.
 PrivateDirectoryResult<Chain> open_existing(const std::filesystem::path& base,
@@ -189,7 +186,7 @@ PrivateDirectoryResult<Chain> open_existing(const std::filesystem::path& base,
     auto chain = open_base(base);
     if (!chain) return std::unexpected(chain.error());
     for (const std::filesystem::path& name : names) {
-        if (!plain_component(name)) return unsafe();
+        if (!is_plain_component(name.native())) return unsafe();
         if (auto handle = enter(*chain, name, 0); !handle) return std::unexpected(handle.error());
     }
     return chain;
@@ -263,10 +260,7 @@ PrivateDirectoryResult<void> clear_squatter(const Chain& chain, const std::files
     std::uint8_t random[8];
     if (auto drawn = system_random_bytes(random); !drawn) return os_failure(drawn.error());
     std::wstring aside_name = L"." + name.native() + L".untrusted-";
-    for (const std::uint8_t byte : random) {
-        aside_name += L"0123456789abcdef"[byte >> 4];
-        aside_name += L"0123456789abcdef"[byte & 15];
-    }
+    aside_name += std::filesystem::path(lowercase_hex(random)).native();
     const std::filesystem::path aside = chain.path / aside_name;
     if (!MoveFileExW(extended_length_path(path).c_str(), extended_length_path(aside).c_str(), 0)) {
         return os_failure(OsError::last());
@@ -294,7 +288,7 @@ PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::fil
     auto chain = open_base(base);
     if (!chain) return std::unexpected(chain.error());
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!plain_component(names[i])) return unsafe();
+        if (!is_plain_component(names[i].native())) return unsafe();
         const bool last = i + 1 == names.size();
         const std::filesystem::path path = chain->path / names[i];
         if (last) {
@@ -339,7 +333,7 @@ PrivateDirectoryResult<void> remove_private_directory(const std::filesystem::pat
     if (names.empty()) return unsafe();
     auto chain = open_existing(base, {names.begin(), names.end() - 1});
     if (!chain) return std::unexpected(chain.error());
-    if (!plain_component(names.back())) return unsafe();
+    if (!is_plain_component(names.back().native())) return unsafe();
     // The directories above stay held while the tree goes.
     auto removed = remove_tree(chain->path / names.back());
     if (!removed) {
@@ -372,11 +366,11 @@ PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& bas
                                                 const std::vector<std::filesystem::path>& names,
                                                 const std::filesystem::path& file_name,
                                                 const std::filesystem::path& temporary_name, std::string_view bytes) {
-    if (!plain_component(file_name) || !plain_component(temporary_name)) return unsafe();
+    if (!is_plain_component(file_name.native()) || !is_plain_component(temporary_name.native())) return unsafe();
     auto chain = open_base(base, Owner::Any);
     if (!chain) return std::unexpected(chain.error());
     for (const std::filesystem::path& name : names) {
-        if (!plain_component(name)) return unsafe();
+        if (!is_plain_component(name.native())) return unsafe();
         if (!CreateDirectoryW(extended_length_path(chain->path / name).c_str(), nullptr) &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             return os_failure(OsError::last());

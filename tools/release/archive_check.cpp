@@ -12,6 +12,7 @@
 #include "common/constants.h"
 #include "common/path_rules.h"
 #include "common/update_error.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
 #include "platform/random.h"
@@ -27,12 +28,7 @@ constexpr int SCRATCH_ATTEMPTS = 8;
 // The copy is written in pieces of this size, through one buffer.
 constexpr std::uint64_t COPY_PIECE_BYTES = 1 << 20;
 
-std::string ascii_lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
+using platform::ascii_lowercase;
 
 // Step 3 over the names as the archive stores them.
 std::expected<void, std::string> check_windows_names(const platform::InputFile& archive) {
@@ -53,7 +49,7 @@ std::expected<void, std::string> check_windows_names(const platform::InputFile& 
                                        "\", which Windows does not keep as it is");
             }
             prefix += prefix.empty() ? name : "/" + name;
-            const auto [existing, inserted] = seen.emplace(ascii_lower(prefix), prefix);
+            const auto [existing, inserted] = seen.emplace(ascii_lowercase(prefix), prefix);
             if (!inserted && existing->second != prefix) {
                 return std::unexpected("archive entries " + existing->second + " and " + prefix +
                                        " differ only in letter case and are one file on Windows");
@@ -75,10 +71,7 @@ std::expected<ScratchDirectory, std::string> ScratchDirectory::create() {
             return std::unexpected("system random source: " + filled.error().display());
         }
         std::string name = "tessaryndle-release-";
-        for (const std::uint8_t byte : random) {
-            name += "0123456789abcdef"[byte >> 4];
-            name += "0123456789abcdef"[byte & 0x0f];
-        }
+        name += platform::lowercase_hex(random);
         const fs::path path = temp / name;
         // create_directory reports an existing name as false: the directory
         // is ours only when this call made it.

@@ -16,6 +16,7 @@
 #include "agent/sha256.h"
 #include "agent/verify.h"
 #include "common/constants.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tools/release/archive_check.h"
@@ -152,15 +153,7 @@ std::optional<std::uint64_t> parse_u64(std::string_view text) {
     return value;
 }
 
-std::string lowercase_hex(std::span<const std::uint8_t> bytes) {
-    constexpr std::string_view digits = "0123456789abcdef";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0f];
-    }
-    return text;
-}
+using platform::lowercase_hex;
 
 std::expected<ReleaseKey, Failure> read_key_file(const fs::path& file) {
     auto text = read_secret_file(file);
