@@ -164,23 +164,24 @@ Result<fs::path> download_update(const UpdateSession& session, const FeedArtifac
     //    cannot be a part of it and is cut to nothing.
     auto opened = platform::OutputFile::open_append_no_follow(partial, artifact.content_length);
     if (!opened) return fail(UpdateError::io(partial, opened.error()));
-    if (opened->second == artifact.content_length) {
-        // Complete already (a check was interrupted): only the check is left.
-    } else {
-        ArchiveReceiver receiver(partial, std::move(opened->first), opened->second, artifact, options);
-        const std::optional<std::uint64_t> range =
-            opened->second > 0 ? std::optional<std::uint64_t>(opened->second) : std::nullopt;
-        // 2. The transfer.
+    // A part as long as the archive (its check was interrupted) is only checked.
+    if (opened->second < artifact.content_length) {
+        const std::uint64_t have = opened->second;
+        if (options.progress) options.progress(have, artifact.content_length);
+        ArchiveReceiver receiver(partial, std::move(opened->first), have, artifact, options);
+        const std::optional<std::uint64_t> range = have > 0 ? std::optional<std::uint64_t>(have) : std::nullopt;
+        // 2. The transfer. A part that is still empty is not kept for later.
         const auto ended = fetch(artifact.url, range, receiver, options.cancel.get());
         receiver.close();
-        if (receiver.failure) {
-            if (receiver.delete_partial) return discard(*receiver.failure);
-            return fail(*receiver.failure);
-        }
-        if (!ended) return fail(ended.error());
-        if (options.cancel && options.cancel->load()) return fail(UpdateError::cancelled());
+        const auto stopped = [&](UpdateError error) -> Result<fs::path> {
+            if (receiver.delete_partial || receiver.have() == 0) return discard(std::move(error));
+            return fail(std::move(error));
+        };
+        if (receiver.failure) return stopped(*receiver.failure);
+        if (!ended) return stopped(ended.error());
+        if (options.cancel && options.cancel->load()) return stopped(UpdateError::cancelled());
         if (receiver.status_ != 0) {
-            return fail(
+            return stopped(
                 UpdateError::network("HTTP status " + std::to_string(receiver.status_) + " from " + artifact.url));
         }
     }
