@@ -134,13 +134,21 @@ private:
 Result<void> check_archive(const fs::path& partial, const FeedArtifact& artifact, std::string_view public_key) {
     const auto info = platform::file_info_no_follow(partial);
     if (!info) return fail(UpdateError::io(partial, info.error()));
-    if (info->size != artifact.content_length) {
-        return fail(UpdateError::invalid_artifact("the download has " + std::to_string(info->size) +
-                                                  " bytes, the feed names " + std::to_string(artifact.content_length)));
-    }
+    // An empty file cannot be mapped; its length is wrong all the same.
+    if (info->size == 0) return check_archive_bytes({}, artifact, public_key);
     const auto mapped = platform::MappedFile::open(partial);
     if (!mapped) return fail(UpdateError::io(partial, mapped.error()));
-    const auto bytes = mapped->bytes();
+    return check_archive_bytes(mapped->bytes(), artifact, public_key);
+}
+
+}  // namespace
+
+Result<void> check_archive_bytes(std::span<const std::uint8_t> bytes, const FeedArtifact& artifact,
+                                 std::string_view public_key) {
+    if (bytes.size() != artifact.content_length) {
+        return fail(UpdateError::invalid_artifact("the download has " + std::to_string(bytes.size()) +
+                                                  " bytes, the feed names " + std::to_string(artifact.content_length)));
+    }
     std::array<std::uint8_t, crypto_hash_sha256_BYTES> digest{};
     crypto_hash_sha256(digest.data(), bytes.data(), bytes.size());
     if (lowercase_hex(digest) != artifact.sha256) {
@@ -148,8 +156,6 @@ Result<void> check_archive(const fs::path& partial, const FeedArtifact& artifact
     }
     return verify_release_signature(public_key, artifact.ed25519_signature, bytes, "the downloaded archive");
 }
-
-}  // namespace
 
 Result<fs::path> download_update(const UpdateSession& session, const FeedArtifact& artifact,
                                  std::string_view public_key, const DownloadOptions& options) {

@@ -1,12 +1,14 @@
 #pragma once
-// Downloading the offered archive into the update session, resumably, and
-// checking it before anything else looks at it.
+// Downloading the offered archive into the update session, resumably,
+// checking it before anything else looks at it, and unpacking it for the
+// agent.
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "client/updater_client.h"
@@ -56,5 +58,29 @@ struct DownloadOptions {
 [[nodiscard]] Result<std::filesystem::path> download_update(const UpdateSession& session, const FeedArtifact& artifact,
                                                             std::string_view public_key,
                                                             const DownloadOptions& options = {});
+
+// The checks of a complete archive, on its bytes: length, SHA-256 and the
+// release key's signature, with the texts download_update gives them.
+[[nodiscard]] Result<void> check_archive_bytes(std::span<const std::uint8_t> bytes, const FeedArtifact& artifact,
+                                               std::string_view public_key);
+
+// Unpacks the downloaded archive into `session`'s staging directory with the
+// agent's own extraction, and returns the directory that holds the new
+// build (the install plan's "install_source").
+// 1. The archive is opened once, without following a final link (Io at it),
+//    checked on that handle with check_archive_bytes (so a file changed
+//    since the download is refused), and extracted from the same handle:
+//    what is unpacked is what was checked.
+// 2. Whatever an earlier attempt left in the staging directory is removed
+//    first (links inside it removed as entries, never followed): Io at the
+//    staging directory.
+// 3. Extraction refuses what the agent's elevated worker refuses, with its
+//    texts (an unsafe entry name, a symbolic link, an encrypted entry, no
+//    "tessaryndle-app.exe" within four levels, ...); `cancel` gives
+//    Cancelled between entries. What was extracted before a failure stays.
+[[nodiscard]] Result<std::filesystem::path> unpack_update(const UpdateSession& session,
+                                                          const std::filesystem::path& archive,
+                                                          const FeedArtifact& artifact, std::string_view public_key,
+                                                          std::shared_ptr<const std::atomic<bool>> cancel = nullptr);
 
 }  // namespace tessaryndle::client

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Fails when a lower layer includes a higher one. The layers, bottom up:
 #   platform/  the operating-system seam (with OsError and native text)
-#   common/    what both programs share (errors, strict JSON, manifest, path rules)
+#   common/    what both programs share (errors, strict JSON, manifest, path rules,
+#              the release feed)
+#   extraction/  the safe extraction of an update archive, on common/ and
+#              platform/: the agent's worker and the application unpack alike
 #   agent/, launcher/  the two programs, never including each other
-#   client/    the application's side: plans and the handshake with the agent,
-#              on common/ and platform/ only (the application never carries
-#              the agent's trust decisions)
+#   client/    the application's side: update check, download, unpacking,
+#              plans and the handshake with the agent, on extraction/,
+#              common/ and platform/ only (the application never carries the
+#              agent's trust decisions)
 #   tools/     programs for the people who ship releases (tools/release on the
 #              agent's own checks); nothing includes them
 # Usage: scripts/check_layers.sh   (prints every offending include; exit 1 if any)
@@ -27,10 +31,11 @@ check() { # DIRECTORY FORBIDDEN-INCLUDE-PREFIXES...
   fi
 }
 
-check platform common agent launcher client tools
-check common agent launcher client tools
+check platform common extraction agent launcher client tools
+check common extraction agent launcher client tools
+check extraction agent launcher client tools
 check agent launcher client tools
-check launcher agent client tools
+check launcher extraction agent client tools
 check client agent launcher tools
 for dir in tools/*/; do
   check "${dir%/}" launcher client
