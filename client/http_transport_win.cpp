@@ -38,6 +38,12 @@ std::string describe(DWORD code) {
         case ERROR_WINHTTP_CANNOT_CONNECT: return "could not connect to the server";
         case ERROR_WINHTTP_CONNECTION_ERROR: return "the connection was reset";
         case ERROR_WINHTTP_SECURE_FAILURE: return "the server's certificate is not trusted";
+        case ERROR_WINHTTP_SECURE_INVALID_CA: return "the server's certificate is not issued by a trusted authority";
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "the server's certificate does not name it";
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "the server's certificate is not valid now";
+        // Wine reports a certificate it does not trust this way.
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+            return "the secure connection failed (the server's certificate may not be trusted)";
         case ERROR_WINHTTP_INVALID_URL:
         case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "the URL is not valid";
         default: return "WinHTTP error " + std::to_string(code);
