@@ -43,8 +43,8 @@ enum class TransferEnd {
 
 // GETs `url` (http or https; the caller has checked it) with
 // "Range: bytes={range_start}-" when a start is given. `cancel` (may be
-// null) is looked at while the request waits and between pieces: when set
-// the transfer stops with Cancelled. Connecting gives up after 30 seconds,
+// null) is looked at between pieces, and natively also while the request
+// waits for the server: when set the transfer stops with Cancelled. Connecting gives up after 30 seconds,
 // and an answer that sends nothing for 60 seconds is abandoned. Failure:
 // Network with the transport's description (an unreachable host, a
 // certificate that is not trusted, a connection that ended before the
