@@ -10,7 +10,6 @@
 
 #include "agent/activation.h"
 #include "agent/authenticode.h"
-#include "agent/extract.h"
 #include "agent/install_result.h"
 #include "agent/modes.h"
 #include "agent/privileged_session.h"
@@ -19,6 +18,7 @@
 #include "agent/verify.h"
 #include "common/constants.h"
 #include "common/path_rules.h"
+#include "extraction/extract.h"
 #include "platform/files.h"
 #include "platform/held_directory.h"
 #include "platform/input_file.h"
@@ -128,7 +128,7 @@ Result<std::filesystem::path> prepare_in_session(const InstallPlan& plan, const 
     }
     const auto never_cancelled = std::make_shared<const std::atomic<bool>>(false);
     const std::filesystem::path extracted = session.path() / std::string(EXTRACTED_DIRECTORY_NAME);
-    auto payload_root = extract_update_archive(*archive, copy, extracted, never_cancelled);
+    auto payload_root = extraction::extract_update_archive(*archive, copy, extracted, never_cancelled);
     if (!payload_root) return fail(payload_root.error());
     test_hooks::stop_at("after-archive-extracted");
     if (auto payload = verify_update_payload(*payload_root); !payload) return fail(payload.error());

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "agent/extract.h"
+#include "extraction/extract.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto result =
-        tessaryndle::agent::extract_update_archive(argv[1], argv[2], std::make_shared<std::atomic<bool>>(false));
+        tessaryndle::extraction::extract_update_archive(argv[1], argv[2], std::make_shared<std::atomic<bool>>(false));
     // An archive without the application's executable still counts: the
     // whole archive has been extracted by then.
     if (!result && result.error().kind() != tessaryndle::UpdateErrorKind::ApplicationNotFound) {

@@ -48,6 +48,10 @@ else()
   find_package(OpenSSL 3 REQUIRED)
   add_library(tessaryndle::openssl INTERFACE IMPORTED)
   target_link_libraries(tessaryndle::openssl INTERFACE OpenSSL::Crypto)
+  # The client library's HTTPS transport; on Windows it is WinHTTP.
+  pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+  add_library(tessaryndle::curl INTERFACE IMPORTED)
+  target_link_libraries(tessaryndle::curl INTERFACE PkgConfig::CURL)
   # The native progress window; on Windows it is made of system controls.
   pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
   add_library(tessaryndle::gtk INTERFACE IMPORTED)

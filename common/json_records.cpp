@@ -19,6 +19,7 @@ std::string_view expectation(FieldType type) {
         case FieldType::OptionalPath: return "path string";
         case FieldType::U32: return "u32";
         case FieldType::U64: return "u64";
+        case FieldType::Boolean: return "a boolean";
         case FieldType::Record: return "struct";
     }
     return {};
@@ -73,7 +74,7 @@ public:
         if (value.kind == Kind::Object) {
             return read_object(value, layout, target);
         }
-        if (value.kind == Kind::Array) {
+        if (value.kind == Kind::Array && layout.unknown_keys == UnknownKeys::Skip) {
             return read_array(value, layout, target);
         }
         if (!value.complete) {
@@ -108,6 +109,9 @@ private:
                 ++index;
             }
             if (index == layout.fields.size()) {
+                if (layout.unknown_keys == UnknownKeys::Refuse) {
+                    return fail(at(skip_whitespace(input_, member.key_end), "unknown field `" + member.key + "`"));
+                }
                 if (!member.value.complete) {
                     return syntax_failure();
                 }
@@ -198,6 +202,12 @@ private:
                 field.store(target, FieldValue{*number});
                 return {};
             }
+            case FieldType::Boolean:
+                if (value.kind != Kind::Boolean) {
+                    return fail(invalid_type(value, expected));
+                }
+                field.store(target, FieldValue{value.boolean});
+                return {};
             case FieldType::Record: break;
         }
         return {};

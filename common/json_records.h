@@ -41,13 +41,14 @@ enum class FieldType {
     U64,           // std::uint64_t, integer 0..18446744073709551615; expects "u64"
     OptionalText,  // std::optional<std::string>: string, null or absent; expects "a string"
     OptionalPath,  // std::optional<std::filesystem::path>: string, null or absent; expects "path string"
+    Boolean,       // bool; expects "a boolean"
     Record,        // a nested record: object or array by its layout; expects "struct {name}"
 };
 
 // A field value after the reader checked it against the field's type: the
-// text of a string, the number of an integer in range, or monostate for the
-// null of an optional field.
-using FieldValue = std::variant<std::monostate, std::string_view, std::uint64_t>;
+// text of a string, the number of an integer in range, a boolean, or
+// monostate for the null of an optional field.
+using FieldValue = std::variant<std::monostate, std::string_view, std::uint64_t, bool>;
 
 struct RecordSpec;
 
@@ -66,11 +67,23 @@ struct FieldSpec {
     const void* owner = nullptr;
 };
 
+// What a record does with a key its table does not name.
+enum class UnknownKeys {
+    // Skipped, with its value; the array form is accepted too. The plan and
+    // the manifest, which later versions may extend.
+    Skip,
+    // Refused with "unknown field `{key}`", and only the object form is
+    // read. Signed documents, where a key the reader does not know could
+    // only mean a writer this reader must not trust.
+    Refuse,
+};
+
 // A record type's name (as in "struct InstallPlan") and its fields in
 // document order, without the type; see RecordLayout.
 struct RecordSpec {
     std::string_view name;
     std::span<const FieldSpec> fields;
+    UnknownKeys unknown_keys = UnknownKeys::Skip;
 };
 
 namespace detail {
@@ -98,6 +111,8 @@ consteval FieldType field_type_of() {
         return FieldType::U64;
     } else if constexpr (std::same_as<M, std::optional<std::string>>) {
         return FieldType::OptionalText;
+    } else if constexpr (std::same_as<M, bool>) {
+        return FieldType::Boolean;
     } else {
         static_assert(std::same_as<M, std::optional<std::filesystem::path>>, "no JSON field type for this member");
         return FieldType::OptionalPath;
@@ -117,6 +132,8 @@ void store(void* target, const FieldValue& value) {
         slot = static_cast<std::uint32_t>(std::get<std::uint64_t>(value));
     } else if constexpr (std::same_as<M, std::uint64_t>) {
         slot = std::get<std::uint64_t>(value);
+    } else if constexpr (std::same_as<M, bool>) {
+        slot = std::get<bool>(value);
     } else if constexpr (std::same_as<M, std::optional<std::string>>) {
         if (const auto* text = std::get_if<std::string_view>(&value)) {
             slot = std::string(*text);
@@ -151,8 +168,9 @@ void field_table_names_a_key_twice();
 // each key once (checked when the layout is defined).
 template <class T>
 struct RecordLayout : RecordSpec {
-    consteval RecordLayout(std::string_view record_name, std::span<const FieldSpec> record_fields)
-        : RecordSpec{record_name, record_fields} {
+    consteval RecordLayout(std::string_view record_name, std::span<const FieldSpec> record_fields,
+                           UnknownKeys record_unknown_keys = UnknownKeys::Skip)
+        : RecordSpec{record_name, record_fields, record_unknown_keys} {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (fields[i].owner != &detail::OWNER_TAG<T>) {
                 detail::field_table_binds_a_member_of_another_record();
@@ -198,11 +216,13 @@ consteval FieldSpec field(std::string_view key,
 // Reads `input` as one record of type T, the way a strict typed reader
 // does, stopping at the first fault in document order:
 // - an object: keys compared exactly; an unknown key's value, of any type,
-//   is skipped; a known key given twice fails with "duplicate field `{key}`"
+//   is skipped, or with UnknownKeys::Refuse fails with "unknown field
+//   `{key}`" (at the key); a known key given twice fails with "duplicate field `{key}`"
 //   (at the key); a field without an Optional type that is missing fails with
 //   "missing field `{key}`" (at the closing brace); an absent optional field
 //   reads as null;
-// - or an array holding the field values in table order: fewer elements fail
+// - or, unless the layout refuses unknown keys (then an array is of the
+//   wrong type), an array holding the field values in table order: fewer elements fail
 //   with "invalid length {n}, expected struct {name} with {count} elements"
 //   (at the closing bracket), an extra element with "trailing characters";
 // - a value of the wrong type fails with "invalid type: {found}, expected

@@ -27,8 +27,8 @@
 #include <map>
 #include <string>
 
-#include "agent/extract.h"
 #include "common/path_rules.h"
+#include "extraction/extract.h"
 #include "fuzz/support/property.h"
 #include "platform/remove_tree.h"
 
@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto links = planted_links();
     for (const auto& [name, target] : links) fs::create_symlink(target, s.destination / name);
 
-    const auto root = agent::extract_update_archive(s.archive, s.destination, nullptr);
+    const auto root = extraction::extract_update_archive(s.archive, s.destination, nullptr);
 
     // Around the destination: only what this target made, unchanged.
     FUZZ_CHECK((names_in(s.root) == std::vector<std::string>{"archive.zip", "outside", "run"}));

@@ -123,6 +123,39 @@ def install_results():
     write("install_result", "empty.json", "")
 
 
+def feed_document(**changes):
+    document = {
+        "schema": 1,
+        "application_id": "com.tessaryndle.qm4-link",
+        "channel": "stable",
+        "platform": "windows-x86_64",
+        "version": "2.1.0-rc.1+build.7",
+        "build": "2.1.0-b7",
+        "allow_downgrade": False,
+        "artifact": {
+            "url": "https://updates.example/2.1.0.zip",
+            "content_length": 1024,
+            "sha256": "0" * 64,
+            "ed25519_signature": "A" * 86 + "==",
+        },
+        "release_notes_url": "https://updates.example/notes",
+    }
+    document.update(changes)
+    return json.dumps(document, indent=2) + "\n"
+
+
+def feeds():
+    # Each input is read both as a feed file and as the document inside one.
+    document = feed_document()
+    write("feed", "document.json", document)
+    write("feed", "signed.json", json.dumps({"feed": document, "signature": "A" * 86 + "=="}, indent=2))
+    write("feed", "unknown-key.json", feed_document(extra=1))
+    write("feed", "downgrade.json", feed_document(allow_downgrade=True, release_notes_url=None))
+    write("feed", "bad-version.json", feed_document(version="01.2.3"))
+    write("feed", "duplicate.json", '{"feed":"{}","feed":"{}","signature":""}')
+    write("feed", "array.json", '["{}", ""]')
+
+
 def base64_seeds():
     write("base64", "key.txt", KEY)
     write("base64", "signature.txt", "A" * 86 + "==")
@@ -228,6 +261,7 @@ def archives():
 plans()
 manifests()
 install_results()
+feeds()
 base64_seeds()
 path_names()
 command_lines()

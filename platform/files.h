@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/native_handle.h"
 #include "platform/os_error.h"
@@ -98,6 +99,13 @@ public:
     // ERROR_TOO_MANY_LINKS) is refused and left exactly as it was. Natively
     // a new file gets mode 0755 less the umask: extraction writes programs.
     [[nodiscard]] static OsResult<OutputFile> create_truncate_no_follow(const std::filesystem::path& path);
+    // Opens the file to go on writing at its end, creating it empty when
+    // missing, under the same rules as create_truncate_no_follow (no link
+    // followed, only a regular file with one name). A file longer than
+    // `keep_at_most` bytes is cut to that length first. Returns the file and
+    // the length it now has. For downloads that resume where they stopped.
+    [[nodiscard]] static OsResult<std::pair<OutputFile, std::uint64_t>> open_append_no_follow(
+        const std::filesystem::path& path, std::uint64_t keep_at_most);
 
     OutputFile(OutputFile&& other) noexcept = default;
     OutputFile& operator=(OutputFile&& other) noexcept = default;

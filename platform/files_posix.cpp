@@ -156,6 +156,25 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     return OutputFile(fd.release());
 }
 
+OsResult<std::pair<OutputFile, std::uint64_t>> OutputFile::open_append_no_follow(const std::filesystem::path& path,
+                                                                                 std::uint64_t keep_at_most) {
+    Descriptor fd(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+    if (!fd.valid()) return std::unexpected(OsError::last());
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return std::unexpected(OsError::last());
+    if (!S_ISREG(st.st_mode)) return std::unexpected(OsError::from_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+    if (st.st_nlink > 1) return std::unexpected(OsError::from_code(EMLINK));
+    std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (size > keep_at_most) {
+        if (retry_on_eintr([&] { return ::ftruncate(fd.get(), static_cast<off_t>(keep_at_most)); }) != 0) {
+            return std::unexpected(OsError::last());
+        }
+        size = keep_at_most;
+    }
+    if (::lseek(fd.get(), static_cast<off_t>(size), SEEK_SET) < 0) return std::unexpected(OsError::last());
+    return std::pair{OutputFile(fd.release()), size};
+}
+
 OsResult<void> OutputFile::write_all(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n =

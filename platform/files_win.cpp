@@ -214,6 +214,34 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     return OutputFile(reinterpret_cast<std::intptr_t>(handle.release()));
 }
 
+OsResult<std::pair<OutputFile, std::uint64_t>> OutputFile::open_append_no_follow(const std::filesystem::path& path,
+                                                                                 std::uint64_t keep_at_most) {
+    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.valid()) return std::unexpected(OsError::last());
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
+        return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
+    }
+    if (info.nNumberOfLinks > 1) return std::unexpected(OsError::from_code(ERROR_TOO_MANY_LINKS));
+    std::uint64_t size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    LARGE_INTEGER position{};
+    if (size > keep_at_most) {
+        position.QuadPart = static_cast<LONGLONG>(keep_at_most);
+        if (!SetFilePointerEx(handle.get(), position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle.get())) {
+            return std::unexpected(OsError::last());
+        }
+        size = keep_at_most;
+    }
+    position.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(handle.get(), position, nullptr, FILE_BEGIN)) return std::unexpected(OsError::last());
+    return std::pair{OutputFile(reinterpret_cast<std::intptr_t>(handle.release())), size};
+}
+
 OsResult<void> OutputFile::write_all(std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());

@@ -39,6 +39,8 @@ APT_PACKAGES=(
   autoconf automake libtool
   # native libraries
   nlohmann-json3-dev zlib1g-dev libzip-dev libsodium-dev libssl-dev googletest libgtest-dev
+  # the client library's HTTPS transport natively
+  libcurl4-openssl-dev
   # Windows cross toolchain and the mingw zlib
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev

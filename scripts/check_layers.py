@@ -2,11 +2,15 @@
 """Fails when a lower layer includes a higher one. The layers, bottom up:
 
   platform/  the operating-system seam (with OsError and native text)
-  common/    what both programs share (errors, strict JSON, manifest, path rules)
+  common/    what both programs share (errors, strict JSON, manifest, path rules,
+             the release feed)
+  extraction/  the safe extraction of an update archive, on common/ and
+             platform/: the agent's worker and the application unpack alike
   agent/, launcher/  the two programs, never including each other
-  client/    the application's side: plans and the handshake with the agent,
-             on common/ and platform/ only (the application never carries the
-             agent's trust decisions)
+  client/    the application's side: update check, download, unpacking, plans
+             and the handshake with the agent, on extraction/, common/ and
+             platform/ only (the application never carries the agent's trust
+             decisions)
   tools/     programs for the people who ship releases (tools/release on the
              agent's own checks); nothing includes them
 
@@ -22,10 +26,11 @@ import sys
 import tempfile
 
 FORBIDDEN = {
-    "platform": {"common", "agent", "launcher", "client", "tools"},
-    "common": {"agent", "launcher", "client", "tools"},
+    "platform": {"common", "extraction", "agent", "launcher", "client", "tools"},
+    "common": {"extraction", "agent", "launcher", "client", "tools"},
+    "extraction": {"agent", "launcher", "client", "tools"},
     "agent": {"launcher", "client", "tools"},
-    "launcher": {"agent", "client", "tools"},
+    "launcher": {"extraction", "agent", "client", "tools"},
     "client": {"agent", "launcher", "tools"},
     "tools": {"launcher", "client"},
 }

@@ -7,16 +7,24 @@
 # Installs what is needed (scripts/bootstrap.sh), builds the programs, makes a
 # throw-away installation of version 1 of a small example application (a
 # stand-in that records every start) and a release-signed update archive of
-# version 2, then does what the application does: writes an install plan,
-# starts the installed agent with its standard output on a pipe, waits for
-# READY and exits. The agent verifies the archive and the programs, installs
-# version 2, relaunches the application, and the launcher then starts
-# version 2. Each step is printed as it happens, then the files before and
-# after, then a one-line verdict. Exit status 0 only when version 2 runs.
+# version 2, publishes that archive with `tessaryndle-release publish` in the
+# feed of channel "stable", and serves feed and archive from a local HTTPS
+# server on 127.0.0.1 (tests/server/update_server.py, with a test
+# certificate made by openssl; started and stopped here). Version 1 then
+# does what an application does through the client library: checks the
+# feed, downloads the archive with a progress line, unpacks it, hands it to
+# the installed agent, waits for READY and exits. The agent verifies the
+# archive and the programs, installs version 2, relaunches the application,
+# and the launcher then starts version 2. Each step is printed as it
+# happens, then the files before and after, then a one-line verdict. Exit
+# status 0 only when version 2 runs.
 #
-# TEST KEYS ONLY: the archive is signed with the test release key in
-# tests/keys (built into this test build of the agent in place of the real
-# release key), and the programs with a test CA made for the demo.
+# TEST KEYS ONLY: the archive and the feed are signed with the test release
+# key in tests/keys (built into this test build of the agent and the
+# application in place of the real release key), the programs with a test CA
+# made for the demo, and the server's certificate by a test CA that only
+# this demo trusts (natively through SSL_CERT_FILE; under Wine it is added
+# to the throw-away prefix's trusted roots).
 set -euo pipefail
 
 ROOT=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
@@ -29,7 +37,7 @@ for argument in "$@"; do
     --native) mode=native ;;
     --windows) mode=windows ;;
     --inside-wine-session) inside_wine=1 ;;
-    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "usage: $0 [--native]" >&2; exit 2 ;;
   esac
 done
@@ -65,8 +73,10 @@ if [ "$inside_wine" = 0 ]; then
   scripts/bootstrap.sh
   step "building the programs (preset $mode)"
   cmake --preset "$mode" > /dev/null
-  cmake --build --preset "$mode" --target tessaryndle_updater_agent tessaryndle_launcher_exe helper_standin_app \
-    helper_make_update_world signed_programs
+  targets=(tessaryndle_updater_agent tessaryndle_launcher_exe tessaryndle_release helper_standin_app
+    helper_make_update_world signed_programs)
+  [ "$mode" = windows ] && targets+=(helper_trust_test_root_win)
+  cmake --build --preset "$mode" --target "${targets[@]}"
   if [ "$mode" = windows ]; then
     # The run itself needs the Wine prefix and a display.
     exec scripts/wine_session.sh "$0" --windows --inside-wine-session
@@ -97,21 +107,44 @@ else
 fi
 rm -f "$failure_log"
 
-step "version 1 of the application runs and applies the update"
-run "$DEMO/install/versions/1.0.0/tessaryndle-app.exe" --update "$(program_path "$DEMO/plan-template.json")" \
-  "$(program_path "$DEMO/session")" "$(program_path "$DEMO/install/tessaryndle-updater-agent.exe")" &
+step "publishing version 2 in the feed of channel \"stable\" on a local HTTPS server"
+SERVER=$DEMO/server
+python3 tests/server/update_server.py start "$SERVER" > /dev/null
+trap 'python3 "$ROOT/tests/server/update_server.py" stop "$SERVER"' EXIT
+https_port=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["https"])' "$SERVER/server.json")
+cp "$DEMO/downloads/update.zip" "$SERVER/root/update.zip"
+if [ "$mode" = windows ]; then platform=windows-x86_64; else platform=linux-x86_64; fi
+feed_url=https://127.0.0.1:$https_port/files/stable.json
+run "$BUILD/bin/tessaryndle-release.exe" publish "$(program_path "$SERVER/root/update.zip")" \
+  --key "$(program_path "$ROOT/tests/keys/test_release_private_key.pem")" \
+  --url "https://127.0.0.1:$https_port/files/update.zip" --version 2.0.0 --build 2.0.0 --platform "$platform" \
+  --channel stable --out "$(program_path "$SERVER/root/stable.json")" > /dev/null
+say "feed:                $feed_url"
+say "archive:             https://127.0.0.1:$https_port/files/update.zip"
+say "server certificate:  for 127.0.0.1, by a TEST CA ($SERVER/ca.pem)"
+if [ "$mode" = native ]; then
+  # The application trusts the server's test CA, the agent's verifier the
+  # programs' test CA.
+  cat "$BUILD/signed-programs/pki/test-root-ca.pem" "$SERVER/ca.pem" > "$DEMO/trusted-roots.pem"
+  export SSL_CERT_FILE=$DEMO/trusted-roots.pem
+else
+  run "$BUILD/bin/trust_test_root_win.exe" "$(program_path "$SERVER/ca.pem")" ||
+    { echo "could not add the test CA to the Wine prefix's trusted roots" >&2; exit 1; }
+fi
+
+step "version 1 of the application checks for an update and applies it"
+run "$DEMO/install/versions/1.0.0/tessaryndle-app.exe" --check-for-update "$feed_url" stable "$platform" \
+  "$(program_path "$DEMO/sessions")" "$(program_path "$DEMO/install")" &
 application=$!
 verdict_fail() {
   printf '\nVERDICT: FAILED - %s\n' "$*"
   [ -f "$failure_log" ] && printf '         agent reported: %s\n' "$(cat "$failure_log")"
   exit 1
 }
-wait_for 60 test -f "$DEMO/session/plan.json" || verdict_fail "the application wrote no plan"
-say "plan written:        $DEMO/session/plan.json"
-wait_for 120 test -f "$DEMO/records/handshake.txt" || verdict_fail "the agent never answered"
+wait_for 120 test -f "$DEMO/records/handshake.txt" || verdict_fail "the application got no answer"
 line=$(head -n 1 "$DEMO/records/handshake.txt")
 agent_pid=$(sed -n 's/^agent_pid=//p' "$DEMO/records/handshake.txt")
-[ "$line" = READY ] || verdict_fail "the agent answered: $line"
+[ "$line" = READY ] || verdict_fail "the update stopped: $line"
 say "agent said:          READY"
 wait "$application" || verdict_fail "the application failed"
 say "application exited"
@@ -122,7 +155,7 @@ say "relaunched:          the launcher started version 2.0.0 with no arguments"
 if [ -n "$agent_pid" ] && [ "$mode" = native ]; then
   wait_for 60 sh -c "! kill -0 $agent_pid 2>/dev/null" || true
 fi
-wait_for 60 sh -c "! test -e '$DEMO/session'" || verdict_fail "the session directory was not removed"
+wait_for 60 sh -c "[ -z \"\$(ls -A '$DEMO/sessions')\" ]" || verdict_fail "the session directory was not removed"
 say "cleaned up:          session and staging directories removed"
 
 step "the user starts the application through the launcher"
@@ -138,8 +171,8 @@ step "installation before the update"
 printf '%s\n' "$before"
 step "installation after the update"
 show_tree "$DEMO/install"
-step "session, staging and downloads after the update"
-show_tree "$DEMO" | grep -E '^    (session|staging|downloads)' || true
+step "sessions (download, staging) after the update"
+show_tree "$DEMO" | grep -E '^    (sessions|downloads)' || true
 
 case $last in
   "start build=2.0.0 args=1 --opened-by-user")

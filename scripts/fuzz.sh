@@ -11,7 +11,7 @@
 #                kept across runs in build/fuzz/long-corpus/
 #   --runs N     also stop each target after N executions (whichever limit
 #                comes first)
-#   TARGET...    only these (base64, command_line, extract, install_result,
+#   TARGET...    only these (base64, command_line, extract, feed, install_result,
 #                manifest, path_rules, plan)
 # Prints one line per target: executions, libFuzzer's cov: and ft: figures
 # and the corpus size; logs are in build/fuzz/logs/.
@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-[ ${#targets[@]} -gt 0 ] || targets=(base64 command_line extract install_result manifest path_rules plan)
+[ ${#targets[@]} -gt 0 ] || targets=(base64 command_line extract feed install_result manifest path_rules plan)
 
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || exit 1
 
@@ -51,7 +51,7 @@ trap 'rm -rf -- "$SCRATCH"' EXIT
 
 dictionary() {
   case $1 in
-    plan|manifest|install_result) echo "-dict=$ROOT/fuzz/json.dict" ;;
+    plan|manifest|install_result|feed) echo "-dict=$ROOT/fuzz/json.dict" ;;
     extract) echo "-dict=$ROOT/fuzz/zip.dict" ;;
     path_rules|command_line) echo "-dict=$ROOT/fuzz/paths.dict" ;;
   esac

@@ -23,11 +23,14 @@
 // it waits for that file in the same way and exits.
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "client/download.h"
+#include "client/update_check.h"
 #include "client/updater_client.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
@@ -101,6 +104,65 @@ int update(const std::vector<NativeString>& arguments, const fs::path& records) 
     return 0;
 }
 
+int check_for_update(const std::vector<NativeString>& arguments, const fs::path& records, const fs::path& own) {
+    namespace client = tessaryndle::client;
+    const auto report = [&](const std::string& line) {
+        return write_atomically(records / "handshake.txt", line + "\n") ? 0 : 13;
+    };
+    const client::UpdateChannel channel{text_of(arguments[2]), text_of(arguments[3]), text_of(arguments[4]),
+                                        TESSARYNDLE_RELEASE_PUBLIC_KEY};
+    const fs::path install(arguments[6]);
+    const auto check = client::check_for_update(channel, own_build(own));
+    if (!check) return report("FAILED:" + check.error().display());
+    if (check->up_to_date()) return report("up to date");
+    const tessaryndle::ReleaseFeed& release = check->offer->release;
+    std::printf("    offered:             version %s (build %s)\n", release.version.c_str(), release.build.c_str());
+
+    auto session = client::UpdateSession::create(fs::path(arguments[5]));
+    if (!session) return report("FAILED:" + session.error().display());
+    client::DownloadOptions options;
+    // One line, rewritten whenever the percentage moves.
+    options.progress = [shown = std::uint64_t{101}](std::uint64_t received, std::uint64_t total) mutable {
+        const std::uint64_t percent = total == 0 ? 100 : received * 100 / total;
+        if (percent == shown) return;
+        shown = percent;
+        std::printf("\r    downloading:         %llu of %llu bytes (%llu %%)",
+                    static_cast<unsigned long long>(received), static_cast<unsigned long long>(total),
+                    static_cast<unsigned long long>(percent));
+        std::fflush(stdout);
+    };
+    const auto archive = client::download_update(*session, release.artifact, channel.public_key, options);
+    std::printf("\n");
+    if (!archive) return report("FAILED:" + archive.error().display());
+    const auto payload = client::unpack_update(*session, *archive, release.artifact, channel.public_key);
+    if (!payload) return report("FAILED:" + payload.error().display());
+    std::printf("    unpacked:            %s\n", path_display(*payload).c_str());
+    std::fflush(stdout);
+
+    client::UpdateRequest request;
+    request.app_name = "Tessaryndle Demo";
+    request.platform = release.platform;
+    request.version = release.version;
+    request.build = release.build;
+    request.archive_path = *archive;
+    request.install_source = *payload;
+    request.install_target = install;
+    request.relaunch_path = install / "Tessaryndle.exe";
+    request.public_key = channel.public_key;
+    request.artifact = {release.artifact.url, release.artifact.content_length, release.artifact.ed25519_signature,
+                        release.artifact.sha256};
+    const auto plan = client::write_install_plan(*session, request);
+    if (!plan) return report("FAILED:" + plan.error().display());
+    auto agent = client::UpdateAgent::start(install / "tessaryndle-updater-agent.exe", *plan);
+    if (!agent) return report("FAILED:" + agent.error().display());
+    const auto reply = agent->wait_for_reply();
+    if (!reply) return report("FAILED:" + reply.error().display());
+    std::string line = "<eof>";
+    if (reply->kind == client::AgentReplyKind::Ready) line = "READY";
+    if (reply->kind == client::AgentReplyKind::Error) line = "ERROR:" + reply->error_text;
+    return report(line + "\nagent_pid=" + std::to_string(agent->process_id()));
+}
+
 }  // namespace
 
 int main() {
@@ -119,6 +181,9 @@ int main() {
     }
 
     if (arguments.size() == 5 && text_of(arguments[1]) == "--update") return update(arguments, records);
+    if (arguments.size() == 7 && text_of(arguments[1]) == "--check-for-update") {
+        return check_for_update(arguments, records, *own);
+    }
     if (arguments.size() == 2 && text_of(arguments[1]) == "--wait") hold();
     return 0;
 }

@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "agent/extract.h"
+#include "extraction/extract.h"
 #include "platform/text.h"
 #include "tests/support/result_text.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixtures.h"
 #include "tests/support/zip_writer.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 namespace {
 
 namespace fs = std::filesystem;
@@ -385,4 +385,4 @@ TEST_F(ExtractTest, ThePayloadSearchDoesNotFollowLinks) {
 }
 
 }  // namespace
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

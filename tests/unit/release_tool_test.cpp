@@ -9,6 +9,7 @@
 #include "agent/authenticode.h"
 #include "agent/verify.h"
 #include "common/base64.h"
+#include "common/release_feed.h"
 #include "tests/support/authenticode_fixture.h"
 #include "tests/support/installation_builder.h"
 #include "tests/support/release_signing.h"
@@ -311,6 +312,52 @@ TEST_F(ReleaseToolTest, VerifyGivesTheAgentsVerdictAndText) {
     EXPECT_EQ(verify({"--length", length}).err, bad_signature);
 }
 
+TEST_F(ReleaseToolTest, PublishWritesAFeedThatCheckFeedVerifies) {
+    write_archive(payload("pkg/"));
+    const fs::path feed = dir_ / "stable.json";
+    const auto words = [](std::initializer_list<std::string_view> texts) {
+        std::vector<NativeString> native;
+        for (const std::string_view text : texts) native.push_back(path_from_utf8(text).native());
+        return native;
+    };
+    std::vector<NativeString> publish = {path_from_utf8("publish").native(), archive_.native(),
+                                         path_from_utf8("--key").native(),   key_pem().native(),
+                                         path_from_utf8("--out").native(),   feed.native()};
+    const auto options = words({"--url", "https://updates.example/2.zip", "--version", "2.1.0", "--build", "2.1.0-b4",
+                                "--platform", "windows-x86_64", "--channel", "stable", "--allow-downgrade"});
+    publish.insert(publish.end(), options.begin(), options.end());
+    const ToolResult published = run(publish);
+    ASSERT_EQ(published.status, 0) << published.err;
+
+    const std::string bytes = test::read_file(archive_);
+    const ToolResult checked =
+        run({path_from_utf8("check-feed").native(), feed.native(), path_from_utf8("--public-key").native(),
+             path_from_utf8(test::test_release_public_key()).native()});
+    ASSERT_EQ(checked.status, 0) << checked.err;
+    EXPECT_EQ(checked.out,
+              "application_id: com.tessaryndle.qm4-link\nchannel: stable\nplatform: windows-x86_64\n"
+              "version: 2.1.0\nbuild: 2.1.0-b4\nallow_downgrade: true\n"
+              "url: https://updates.example/2.zip\ncontent_length: " +
+                  std::to_string(bytes.size()) + "\nsha256: " + test::sha256_hex(bytes) +
+                  "\ned25519_signature: " + test::sign_release_bytes(bytes) + "\n");
+    // What publish printed is the document that was signed.
+    EXPECT_EQ(parse_signed_feed(test::read_file(feed))->feed, published.out);
+
+    const ToolResult other_key =
+        run({path_from_utf8("check-feed").native(), feed.native(), path_from_utf8("--public-key").native(),
+             path_from_utf8(test::SigningKey::generate().public_key_base64()).native()});
+    EXPECT_EQ(other_key.status, 1);
+    EXPECT_EQ(other_key.err,
+              "the update signature is invalid: the feed is not signed by this key: "
+              "Verification equation was not satisfied\n");
+
+    // A version that is not semantic never reaches a feed.
+    publish[publish.size() - 8] = path_from_utf8("2.1").native();
+    const ToolResult bad_version = run(publish);
+    EXPECT_EQ(bad_version.status, 1);
+    EXPECT_EQ(bad_version.err, "--version takes a semantic version such as 2.1.0, not 2.1\n");
+}
+
 TEST(ReleaseToolArguments, HelpAndMistakes) {
     const auto words = [](std::vector<std::string> utf8) {
         std::vector<NativeString> arguments;
@@ -331,7 +378,7 @@ TEST(ReleaseToolArguments, HelpAndMistakes) {
         std::string error;
     } mistakes[] = {
         {{}, "usage: tessaryndle-release COMMAND [ARGUMENTS]"},
-        {{"publish"}, "tessaryndle-release: unknown command publish (see \"tessaryndle-release --help\")"},
+        {{"upload"}, "tessaryndle-release: unknown command upload (see \"tessaryndle-release --help\")"},
         {{"generate-key"}, "option --out is required"},
         {{"sign", "a.zip"}, "option --key is required"},
         {{"sign", "--key", "k.pem"},

@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "agent/extract.h"
-#include "agent/extract_entry_names.h"
 #include "common/constants.h"
 #include "common/path_rules.h"
 #include "common/update_error.h"
+#include "extraction/extract.h"
+#include "extraction/extract_entry_names.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
@@ -32,12 +32,12 @@ using platform::ascii_lowercase;
 
 // Step 3 over the names as the archive stores them.
 std::expected<void, std::string> check_windows_names(const platform::InputFile& archive) {
-    const auto records = agent::read_central_directory(archive);
+    const auto records = extraction::read_central_directory(archive);
     if (!records) return std::unexpected(UpdateError::invalid_artifact("open ZIP: " + records.error()).display());
 
     // Every directory and file the names make, by its case-folded form.
     std::map<std::string, std::string> seen;
-    for (const agent::ZipEntryRecord& record : *records) {
+    for (const extraction::ZipEntryRecord& record : *records) {
         const auto enclosed = path_rules::enclosed_entry_path(record.name);
         if (!enclosed) return std::unexpected("archive contains unsafe path " + record.name);
         std::string prefix;
@@ -135,7 +135,7 @@ std::expected<fs::path, std::string> ArchiveCopy::check() const {
     const fs::path extracted = scratch_.path() / "Extracted";
 
     // 1. Exactly the worker's extraction and payload search.
-    const auto payload = agent::extract_update_archive(file_, archive_, extracted, nullptr);
+    const auto payload = extraction::extract_update_archive(file_, archive_, extracted, nullptr);
     if (!payload) return std::unexpected(payload.error().display());
 
     // 2. The worker's presence check of the new build, following links.

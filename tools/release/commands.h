@@ -17,8 +17,8 @@ struct ToolOutput {
 };
 
 // Runs one command of the tool. `arguments` are the command line after the
-// program path: a command ("generate-key", "sign", "verify",
-// "check-payload") and its operands and options, or "--help". Every command
+// program path: a command ("generate-key", "sign", "verify", "publish",
+// "check-feed", "check-payload") and its operands and options, or "--help". Every command
 // takes "--help" (usage on standard output, status 0). Returns the exit
 // status: 0 on success, 1 on any failure, whose one-line text goes to
 // `output.err`; texts of the agent's checks are the agent's own, exactly as

@@ -9,7 +9,7 @@
 #include "common/update_error.h"
 #include "platform/input_file.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 
 // Writes every entry of the ZIP archive at `archive` below `destination`, in
 // central-directory order, and returns find_payload_root(destination).
@@ -53,4 +53,4 @@ namespace tessaryndle::agent {
 // no match gives ApplicationNotFound with the destination.
 [[nodiscard]] Result<std::filesystem::path> find_payload_root(const std::filesystem::path& destination);
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

@@ -1,4 +1,4 @@
-#include "agent/extract.h"
+#include "extraction/extract.h"
 
 #include <zip.h>
 
@@ -10,17 +10,17 @@
 #include <string_view>
 #include <vector>
 
-#include "agent/extract_entry_names.h"
-#include "agent/extract_platform.h"
 #include "common/constants.h"
 #include "common/path_rules.h"
+#include "extraction/extract_entry_names.h"
+#include "extraction/extract_platform.h"
 #include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/input_file.h"
 #include "platform/text.h"
 #include "platform/tree_walk.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 namespace {
 
 namespace fs = std::filesystem;
@@ -276,4 +276,4 @@ Result<fs::path> find_payload_root(const fs::path& destination) {
     return fail(UpdateError::application_not_found(destination));
 }
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

@@ -1,4 +1,4 @@
-#include "agent/extract_entry_names.h"
+#include "extraction/extract_entry_names.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 
 #include "platform/text.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 namespace {
 
 constexpr std::uint32_t END_OF_DIRECTORY_SIGNATURE = 0x06054b50;
@@ -214,4 +214,4 @@ std::expected<std::vector<ZipEntryRecord>, std::string> read_central_directory(c
     return Failure(failure);
 }
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

@@ -12,7 +12,7 @@
 
 #include "platform/input_file.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 
 struct ZipEntryRecord {
     // The entry's name as UTF-8 text (it may hold a NUL): the Unicode path
@@ -39,4 +39,4 @@ struct ZipEntryRecord {
 // Code page 437 as UTF-8; bytes below 0x80 are ASCII and stay as they are.
 [[nodiscard]] std::string cp437_to_utf8(std::string_view bytes);
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

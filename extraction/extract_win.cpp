@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "agent/extract_platform.h"
+#include "extraction/extract_platform.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 
 platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive) {
     const auto duplicate = archive.duplicate_native_handle();
@@ -23,4 +23,4 @@ platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& arch
     return ArchiveSource{source, nullptr};
 }
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

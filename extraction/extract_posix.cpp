@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "agent/extract_platform.h"
+#include "extraction/extract_platform.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 namespace {
 
 constexpr std::size_t STREAM_BUFFER_BYTES = 64 * 1024;
@@ -42,4 +42,4 @@ platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& arch
     return ArchiveSource{source, std::move(buffer)};
 }
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction

@@ -8,7 +8,7 @@
 
 #include "platform/input_file.h"
 
-namespace tessaryndle::agent {
+namespace tessaryndle::extraction {
 
 struct ArchiveSource {
     // Reads the archive through a duplicate of its handle and owns that
@@ -24,4 +24,4 @@ struct ArchiveSource {
 // descriptor. On failure nothing is left open.
 [[nodiscard]] platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive);
 
-}  // namespace tessaryndle::agent
+}  // namespace tessaryndle::extraction
