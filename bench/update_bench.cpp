@@ -34,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -154,9 +155,10 @@ double median(std::vector<double> values) {
 }
 
 std::string load_average() {
-    std::string text = test::read_file("/proc/loadavg");
-    const auto third = text.find(' ', text.find(' ', text.find(' ') + 1) + 1);
-    return text.substr(0, third);
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 }  // namespace

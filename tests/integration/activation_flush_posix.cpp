@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <string>
@@ -42,6 +43,8 @@ const FlushCase FLUSH_CASES[] = {
     {"UpdateToAnotherBuild", "A", "B"},
     {"ReinstallOfTheActiveBuild", "B", "B~new"},
 };
+
+void PrintTo(const FlushCase& flush_case, std::ostream* out) { *out << flush_case.name; }
 
 class ActivationFlush : public ::testing::TestWithParam<FlushCase> {};
 
