@@ -96,18 +96,23 @@ Result<void> clear_leftover(const std::filesystem::path& path) {
 
 // Flushes every file of the tree under `root` (natively its directories too)
 // to stable storage, so that once the manifest names the build, a power cut
-// cannot leave it with names but no contents. Links are neither followed nor
-// flushed. Failures: Installation with the walk error's description; Io at
-// the entry that cannot be flushed.
+// cannot leave it with names but no contents. The tree is listed first and
+// then flushed many entries at a time (platform::flush_entries): one flush
+// after the other, a build of many small files spends most of its
+// activation waiting for the disk once per file. Links are neither followed
+// nor flushed. Failures: Installation with the walk error's description; Io
+// at the entry that cannot be flushed.
 Result<void> flush_build(const std::filesystem::path& root) {
+    std::vector<std::filesystem::path> entries;
     platform::TreeWalk walk(root);
     while (auto item = walk.next()) {
         if (!*item) return fail(UpdateError::installation(item->error().description()));
         const platform::WalkEntry& entry = **item;
         if (entry.kind == platform::EntryKind::Link) continue;
-        if (auto flushed = platform::flush_entry(entry.path); !flushed) {
-            return fail(UpdateError::io(entry.path, flushed.error()));
-        }
+        entries.push_back(entry.path);
+    }
+    if (auto flushed = platform::flush_entries(entries); !flushed) {
+        return fail(UpdateError::io(entries[flushed.error().index], flushed.error().error));
     }
     return {};
 }

@@ -51,7 +51,9 @@ struct PrivilegedInstall {
 //    "content_length" bytes long (InvalidArtifact "archive is not a regular
 //    {N} byte file"; nothing is copied), and exactly those bytes are copied
 //    from that handle to the new file "update.zip" in the session directory
-//    and flushed (Io at the copy);
+//    (Io at the copy; not flushed: nothing is made current from the copy
+//    itself, only from the files extracted from it, which activation
+//    flushes);
 // 5. verify_artifact of that copy with the plan's key;
 // 6. extraction of the copy into "Extracted" and the payload root found there;
 // 7. verify_update_payload of that root.

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/constants.h"
@@ -86,10 +91,11 @@ struct OpenArchive {
     std::vector<ZipEntryRecord> records;
 };
 
-// Opens the central directory through libzip, on a duplicate of our own
-// handle, and reads the entry records ourselves from the same open file.
-Result<OpenArchive> open_archive(const platform::InputFile& file, const fs::path& path) {
-    auto source = archive_source(file);
+// libzip's view of the open file, on a duplicate of our own handle or on a
+// new open of the file (for a thread of its own).
+Result<OpenArchive> open_libzip(const platform::InputFile& file, const fs::path& path,
+                                SourcePosition position = SourcePosition::Shared) {
+    auto source = archive_source(file, position);
     if (!source) return fail(UpdateError::io(path, source.error()));
     zip_error_t error;
     zip_error_init(&error);
@@ -102,22 +108,34 @@ Result<OpenArchive> open_archive(const platform::InputFile& file, const fs::path
         return fail(UpdateError::invalid_artifact("open ZIP: " + text));
     }
     zip_error_fini(&error);
-    zip_t* archive = opened.archive.get();
+    return opened;
+}
 
-    auto records = read_central_directory(file);
-    if (!records) return fail(UpdateError::invalid_artifact("open ZIP: " + records.error()));
+// Whether libzip reads every entry of `archive` as `records` says.
+Result<void> check_agreement(zip_t* archive, const std::vector<ZipEntryRecord>& records) {
     const zip_int64_t count = zip_get_num_entries(archive, 0);
-    if (count < 0 || static_cast<std::size_t>(count) != records->size()) {
+    if (count < 0 || static_cast<std::size_t>(count) != records.size()) {
         return fail(UpdateError::invalid_artifact("open ZIP: " + zip_error_text(ZIP_ER_INCONS)));
     }
-    for (std::size_t index = 0; index < records->size(); ++index) {
-        if (!reader_agrees(archive, index, (*records)[index])) {
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        if (!reader_agrees(archive, index, records[index])) {
             return fail(UpdateError::invalid_artifact("open ZIP: " + zip_error_text(ZIP_ER_INCONS) + ": entry " +
                                                       std::to_string(index) + " reads differently"));
         }
     }
-    opened.records = std::move(*records);
-    return opened;
+    return {};
+}
+
+// Opens the central directory through libzip, on a duplicate of our own
+// handle, and reads the entry records ourselves from the same open file.
+Result<OpenArchive> open_archive(const platform::InputFile& file, const fs::path& path) {
+    auto opened = open_libzip(file, path);
+    if (!opened) return fail(opened.error());
+    auto records = read_central_directory(file);
+    if (!records) return fail(UpdateError::invalid_artifact("open ZIP: " + records.error()));
+    if (auto agreed = check_agreement(opened->archive.get(), *records); !agreed) return fail(agreed.error());
+    opened->records = std::move(*records);
+    return std::move(*opened);
 }
 
 struct OpenEntry {
@@ -197,53 +215,183 @@ Result<void> prepare_destination(const fs::path& destination) {
     return {};
 }
 
+// One entry of the archive below the prepared destination. `ready_parent`
+// is the parent directory of the last file this caller wrote, already
+// checked or created: files of one directory usually follow each other.
+Result<void> extract_entry(zip_t* archive, std::size_t index, const ZipEntryRecord& record, const fs::path& destination,
+                           std::span<char> buffer, std::optional<fs::path>& ready_parent) {
+    auto entry = open_entry(archive, index, record);
+    if (!entry) return fail(entry.error());
+
+    const auto enclosed = path_rules::enclosed_entry_path(record.name);
+    if (!enclosed) return fail(UpdateError::invalid_artifact("archive contains unsafe path " + record.name));
+    if (is_symbolic_link(record)) {
+        return fail(UpdateError::invalid_artifact("Windows update archive contains a symbolic link"));
+    }
+    const fs::path target = destination / *enclosed;
+
+    if (is_directory_name(record.name)) {
+        if (auto made = platform::create_directories_below(destination, *enclosed); !made) {
+            return fail(UpdateError::io(target, made.error()));
+        }
+        return {};
+    }
+    const fs::path parent = enclosed->parent_path();
+    if (parent != ready_parent) {
+        if (auto made = platform::create_directories_below(destination, parent); !made) {
+            return fail(UpdateError::io(parent.empty() ? destination : destination / parent, made.error()));
+        }
+        ready_parent = parent;
+    }
+    auto output = platform::OutputFile::create_truncate_no_follow(target);
+    if (!output) return fail(UpdateError::io(target, output.error()));
+    if (auto copied = copy_entry(*entry, record, *output, target, buffer); !copied) return fail(copied.error());
+    // Whoever installs the build flushes it before making it current; the
+    // disk can start on it now, while the next entries are inflated, so that
+    // the flush later finds little left to write.
+    output->start_write_back();
+    return {};
+}
+
+// Whether the entries may be written in any order, on several threads, with
+// the very result of writing them one after the other: every name is plain
+// (ASCII letters, digits, " ", "+", "-", "_", "." and "/" between
+// components, no component ending in a dot or a space, which Windows trims,
+// and no "~", which could be another file's short name), no entry is a link,
+// and no two entries meet: none names a file that another entry also names,
+// or needs as a directory, compared ignoring ASCII letter case as Windows
+// does. Any other archive, a hostile one among them, is written in order,
+// so that its refusal and what is left on disk stay as they always were.
+bool entries_are_independent(const std::vector<ZipEntryRecord>& records) {
+    const auto plain = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' || c == '+' ||
+               c == '-' || c == '_' || c == '.' || c == '/';
+    };
+    std::unordered_set<std::string> files;
+    std::unordered_set<std::string> directories;
+    for (const ZipEntryRecord& record : records) {
+        std::string key = record.name;
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (!plain(key[i])) return false;
+            const bool component_end = i + 1 == key.size() || key[i + 1] == '/';
+            if (component_end && key[i] != '/' && (key[i] == '.' || key[i] == ' ')) return false;
+            if (key[i] >= 'A' && key[i] <= 'Z') key[i] = static_cast<char>(key[i] - 'A' + 'a');
+        }
+        if (is_symbolic_link(record) || !path_rules::enclosed_entry_path(record.name)) return false;
+        const bool directory = is_directory_name(key);
+        while (!key.empty() && key.back() == '/') key.pop_back();
+        if (key.empty() || key.front() == '/' || key.find("//") != std::string::npos) return false;
+        if (directory) {
+            directories.insert(key);
+        } else if (!files.insert(key).second) {
+            return false;
+        }
+        for (auto slash = key.rfind('/'); slash != std::string::npos; slash = key.rfind('/', slash - 1)) {
+            directories.insert(key.substr(0, slash));
+            if (slash == 0) break;
+        }
+    }
+    for (const std::string& file : files) {
+        if (directories.contains(file)) return false;
+    }
+    return true;
+}
+
+// Below this many entries a second thread saves less than it costs.
+constexpr std::size_t PARALLEL_MINIMUM_ENTRIES = 64;
+constexpr unsigned MAXIMUM_EXTRACTING_THREADS = 4;
+
+// The entries handed out in central-directory order to whichever thread is
+// free; once one fails, no later entry is started, and the failure of the
+// earliest failed entry is the outcome, as it is when they are written in
+// order (every earlier entry has been handed out and is finished first).
+class EntryQueue {
+public:
+    explicit EntryQueue(std::size_t count) : end_(count) {}
+
+    std::optional<std::size_t> next() {
+        const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
+        if (index >= end_.load(std::memory_order_acquire)) return std::nullopt;
+        return index;
+    }
+    void failed(std::size_t index, UpdateError error) {
+        const std::lock_guard lock(mutex_);
+        if (failure_ && failure_->first < index) return;
+        failure_.emplace(index, std::move(error));
+        end_.store(index, std::memory_order_release);
+    }
+    Result<void> outcome() {
+        if (failure_) return fail(std::move(failure_->second));
+        return {};
+    }
+
+private:
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> end_;
+    std::mutex mutex_;
+    std::optional<std::pair<std::size_t, UpdateError>> failure_;
+};
+
+// Writes the entries that `queue` hands out through `archive`, a libzip
+// handle of this thread's own.
+void extract_from_queue(zip_t* archive, const std::vector<ZipEntryRecord>& records, const fs::path& destination,
+                        const std::shared_ptr<const std::atomic<bool>>& cancel, EntryQueue& queue) {
+    // Left uninitialised: it is always written before it is read, and an
+    // archive of small files touches only the first pages of it.
+    const auto buffer_storage = std::make_unique_for_overwrite<char[]>(COPY_BUFFER_BYTES);
+    const std::span<char> buffer(buffer_storage.get(), COPY_BUFFER_BYTES);
+    std::optional<fs::path> ready_parent;
+    while (const auto index = queue.next()) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            queue.failed(*index, UpdateError::cancelled());
+            return;
+        }
+        if (auto written = extract_entry(archive, *index, records[*index], destination, buffer, ready_parent);
+            !written) {
+            queue.failed(*index, std::move(written.error()));
+            return;
+        }
+    }
+}
+
 // Every entry of the open archive below the prepared destination.
 Result<fs::path> extract_entries(const platform::InputFile& file, const fs::path& archive_path,
                                  const fs::path& destination, const std::shared_ptr<const std::atomic<bool>>& cancel) {
     // The one open archive, read by libzip and by us.
     auto opened = open_archive(file, archive_path);
     if (!opened) return fail(opened.error());
-    zip_t* archive = opened->archive.get();
     const std::vector<ZipEntryRecord>& records = opened->records;
 
-    // The entries in central-directory order. The copy buffer is left
-    // uninitialised: it is always written before it is read, and an archive
-    // of small files touches only the first pages of it.
-    const auto buffer_storage = std::make_unique_for_overwrite<char[]>(COPY_BUFFER_BYTES);
-    const std::span<char> buffer(buffer_storage.get(), COPY_BUFFER_BYTES);
-    // The parent directory of the last file, already checked or created:
-    // files of one directory usually follow each other.
-    std::optional<fs::path> ready_parent;
-    for (std::size_t index = 0; index < records.size(); ++index) {
-        const ZipEntryRecord& record = records[index];
-        if (cancel && cancel->load(std::memory_order_relaxed)) return fail(UpdateError::cancelled());
-        auto entry = open_entry(archive, index, record);
-        if (!entry) return fail(entry.error());
-
-        const auto enclosed = path_rules::enclosed_entry_path(record.name);
-        if (!enclosed) return fail(UpdateError::invalid_artifact("archive contains unsafe path " + record.name));
-        if (is_symbolic_link(record)) {
-            return fail(UpdateError::invalid_artifact("Windows update archive contains a symbolic link"));
+    // Inflating is most of extraction's work, and one thread does it on one
+    // core: with independent entries, further threads each inflate whole
+    // entries into their own files through a libzip handle of their own
+    // (libzip's handles are not shared between threads), checked like the
+    // first to read every entry alike. A handle that cannot be had leaves
+    // the work to the threads that have one.
+    std::vector<OpenArchive> helpers;
+    if (records.size() >= PARALLEL_MINIMUM_ENTRIES && entries_are_independent(records)) {
+        const unsigned cores = std::min(std::thread::hardware_concurrency(), MAXIMUM_EXTRACTING_THREADS);
+        for (unsigned i = 1; i < cores; ++i) {
+            auto helper = open_libzip(file, archive_path, SourcePosition::Own);
+            if (!helper || !check_agreement(helper->archive.get(), records)) break;
+            helpers.push_back(std::move(*helper));
         }
-        const fs::path target = destination / *enclosed;
-
-        if (is_directory_name(record.name)) {
-            if (auto made = platform::create_directories_below(destination, *enclosed); !made) {
-                return fail(UpdateError::io(target, made.error()));
-            }
-            continue;
-        }
-        const fs::path parent = enclosed->parent_path();
-        if (parent != ready_parent) {
-            if (auto made = platform::create_directories_below(destination, parent); !made) {
-                return fail(UpdateError::io(parent.empty() ? destination : destination / parent, made.error()));
-            }
-            ready_parent = parent;
-        }
-        auto output = platform::OutputFile::create_truncate_no_follow(target);
-        if (!output) return fail(UpdateError::io(target, output.error()));
-        if (auto copied = copy_entry(*entry, record, *output, target, buffer); !copied) return fail(copied.error());
     }
+    EntryQueue queue(records.size());
+    {
+        std::vector<std::jthread> threads;
+        for (OpenArchive& helper : helpers) {
+            try {
+                threads.emplace_back([&, archive = helper.archive.get()] {
+                    extract_from_queue(archive, records, destination, cancel, queue);
+                });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        extract_from_queue(opened->archive.get(), records, destination, cancel, queue);
+    }  // every thread has ended here
+    if (auto written = queue.outcome(); !written) return fail(written.error());
 
     // Every entry is written: now find where the payload lies.
     return find_payload_root(destination);

@@ -32,7 +32,11 @@ namespace tessaryndle::extraction {
 //    CRC-32 mismatch shows as "Invalid checksum", damaged Deflate data as
 //    "corrupt deflate stream".
 // What was written before a failure stays on disk; a file is created or
-// truncated, never removed.
+// truncated, never removed. An archive of many entries with plain names that
+// do not meet (no name twice, ignoring ASCII case; see extract.cpp) is
+// written by several threads at once, entries handed out in order: the
+// outcome is the same, and the failure reported is still the earliest
+// entry's, but an entry or two after a failed one may have been written too.
 [[nodiscard]] Result<std::filesystem::path> extract_update_archive(const std::filesystem::path& archive,
                                                                    const std::filesystem::path& destination,
                                                                    std::shared_ptr<const std::atomic<bool>> cancel);

@@ -19,9 +19,17 @@ struct ArchiveSource {
     std::unique_ptr<char[]> stream_buffer;
 };
 
+// Whose file position a source reads with: the archive's own, shared with
+// its duplicates (one reader at a time), or one of the source's own, so that
+// sources on several threads never move each other's reads.
+enum class SourcePosition { Shared, Own };
+
 // A libzip source over `archive`: zip_source_win32handle_create on Windows;
 // elsewhere a stdio stream with a 64 KiB buffer over a duplicated
-// descriptor. On failure nothing is left open.
-[[nodiscard]] platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive);
+// descriptor. With SourcePosition::Own the handle below is a new open of the
+// file (InputFile::reopen_native_handle) rather than a duplicate. On failure
+// nothing is left open.
+[[nodiscard]] platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive,
+                                                               SourcePosition position = SourcePosition::Shared);
 
 }  // namespace tessaryndle::extraction

@@ -13,8 +13,9 @@ constexpr std::size_t STREAM_BUFFER_BYTES = 64 * 1024;
 
 }  // namespace
 
-platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive) {
-    const auto duplicate = archive.duplicate_native_handle();
+platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive, SourcePosition position) {
+    const auto duplicate =
+        position == SourcePosition::Own ? archive.reopen_native_handle() : archive.duplicate_native_handle();
     if (!duplicate) return std::unexpected(duplicate.error());
     const int fd = static_cast<int>(*duplicate);
     FILE* stream = ::fdopen(fd, "rb");

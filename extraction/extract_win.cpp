@@ -6,8 +6,9 @@
 
 namespace tessaryndle::extraction {
 
-platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive) {
-    const auto duplicate = archive.duplicate_native_handle();
+platform::OsResult<ArchiveSource> archive_source(const platform::InputFile& archive, SourcePosition position) {
+    const auto duplicate =
+        position == SourcePosition::Own ? archive.reopen_native_handle() : archive.duplicate_native_handle();
     if (!duplicate) return std::unexpected(duplicate.error());
     HANDLE handle = reinterpret_cast<HANDLE>(*duplicate);
     zip_error_t error;

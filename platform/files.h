@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -117,6 +118,12 @@ public:
     [[nodiscard]] OsResult<void> write_all(std::string_view bytes);
     // Flushes the file to stable storage (FlushFileBuffers / fsync).
     [[nodiscard]] OsResult<void> flush();
+    // Asks the system to start writing what was written so far to the disk,
+    // without waiting for it (natively sync_file_range with
+    // SYNC_FILE_RANGE_WRITE; on Windows nothing, as its lazy writer starts
+    // on its own and FlushFileBuffers has no such half). Only a head start
+    // for a later flush, which alone makes the data durable: never fails.
+    void start_write_back();
     void close() { handle_.reset(); }
 
 private:
@@ -191,6 +198,21 @@ struct ReplaceFailure {
 // does anything that is neither a file nor a directory (a FIFO). A link or
 // junction at `path` fails (ERROR_STOPPED_ON_SYMLINK / ELOOP).
 [[nodiscard]] OsResult<void> flush_entry(const std::filesystem::path& path);
+
+// Which entry could not be flushed by flush_entries, and why.
+struct FlushFailure {
+    std::size_t index = 0;
+    OsError error;
+};
+
+// flush_entry of every path in `paths`, several at a time on a small pool of
+// threads: each flush waits for the disk (natively a journal commit or a
+// flush of the device's cache), and waits that overlap are served together,
+// so a build of many small files is flushed in a fraction of the time that
+// one flush after the other takes. Returns once every flush has ended;
+// after a failure no further flush is started, and the failure reported is
+// that of the first failed path in `paths` order.
+[[nodiscard]] std::expected<void, FlushFailure> flush_entries(std::span<const std::filesystem::path> paths);
 
 // Marks the entry hidden without following a link (Windows: the
 // FILE_ATTRIBUTE_HIDDEN attribute; elsewhere a name starting with "." hides

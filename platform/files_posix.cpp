@@ -190,6 +190,13 @@ OsResult<void> OutputFile::flush() {
     return {};
 }
 
+void OutputFile::start_write_back() {
+    // The whole file (length 0: to its end); write-back begins, nothing is
+    // waited for. A file system without it reports an error, ignored: the
+    // later fsync does all the work then.
+    (void)::sync_file_range(static_cast<int>(handle_.get()), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(OsError::last());
     // Make the new directory entry durable; the rename itself has happened.

@@ -259,6 +259,12 @@ OsResult<void> OutputFile::flush() {
     return {};
 }
 
+void OutputFile::start_write_back() {
+    // The cache manager's lazy writer begins on its own within about a
+    // second; FlushFileBuffers, the only call that starts write-back on
+    // demand, also waits for it.
+}
+
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), MOVEFILE_REPLACE_EXISTING))
         return {};

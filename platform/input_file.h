@@ -39,6 +39,13 @@ public:
     // A second handle to the same open file (DuplicateHandle; a descriptor
     // from F_DUPFD_CLOEXEC), owned by the caller, who must close it.
     [[nodiscard]] OsResult<std::intptr_t> duplicate_native_handle() const;
+    // Another open of the very file this one has open, for reading, with a
+    // file position of its own (a duplicate shares the position, so two
+    // threads reading through duplicates would move each other's): ReOpenFile
+    // sharing read, write and delete; natively an open of /proc/self/fd/N,
+    // which reaches the open file whatever has become of its name. Owned by
+    // the caller, who must close it.
+    [[nodiscard]] OsResult<std::intptr_t> reopen_native_handle() const;
 
 private:
     explicit InputFile(std::intptr_t handle) : handle_(handle) {}

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include <string>
+
 #include "platform/descriptor_posix.h"
 #include "platform/input_file.h"
 
@@ -42,6 +44,13 @@ OsError InputFile::end_of_file_error() { return OsError::from_code(EIO); }
 
 OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
     const int fd = ::fcntl(descriptor(handle_), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return std::unexpected(OsError::last());
+    return fd;
+}
+
+OsResult<std::intptr_t> InputFile::reopen_native_handle() const {
+    const std::string own = "/proc/self/fd/" + std::to_string(descriptor(handle_));
+    const int fd = retry_on_eintr([&] { return ::open(own.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC); });
     if (fd < 0) return std::unexpected(OsError::last());
     return fd;
 }

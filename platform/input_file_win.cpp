@@ -61,4 +61,11 @@ OsResult<std::intptr_t> InputFile::duplicate_native_handle() const {
     return reinterpret_cast<std::intptr_t>(duplicate);
 }
 
+OsResult<std::intptr_t> InputFile::reopen_native_handle() const {
+    HANDLE reopened = ReOpenFile(to_handle(handle_), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (reopened == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
+    return reinterpret_cast<std::intptr_t>(reopened);
+}
+
 }  // namespace tessaryndle::platform

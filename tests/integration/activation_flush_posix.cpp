@@ -4,13 +4,16 @@
 // whose names survived but whose contents did not. Checked on the system
 // calls themselves: the real activation runs under strace, and every file
 // and directory of the new build must have had an fsync before the rename
-// of current.json.new over current.json.
+// of current.json.new over current.json. Both paths are covered: an update
+// to another build, and a reinstallation of the active build, whose new
+// files are flushed under the incoming name "{build}~new" before the first
+// manifest (the one that names that incoming copy) is renamed into place.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <string>
@@ -28,21 +31,39 @@ namespace fs = std::filesystem;
 
 fs::path name(std::string_view text) { return fs::path(std::string(text)); }
 
-TEST(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
+struct FlushCase {
+    const char* name;
+    // The build installed and active before the activation of "B".
+    const char* installed;
+    // The name of the new build's directory while it is flushed.
+    const char* flushed_as;
+};
+
+const FlushCase FLUSH_CASES[] = {
+    {"UpdateToAnotherBuild", "A", "B"},
+    {"ReinstallOfTheActiveBuild", "B", "B~new"},
+};
+
+void PrintTo(const FlushCase& flush_case, std::ostream* out) { *out << flush_case.name; }
+
+class ActivationFlush : public ::testing::TestWithParam<FlushCase> {};
+
+TEST_P(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
+    const FlushCase& flush_case = GetParam();
     const fs::path strace = "/usr/bin/strace";
     if (!fs::exists(strace)) GTEST_SKIP() << "strace is not installed";
     test::TempDir dir;
     const fs::path install = dir / "install";
     const fs::path payload = dir / "payload";
     const fs::path trace = dir / "trace.txt";
-    test::make_installation(install, "A");
+    test::make_installation(install, flush_case.installed);
     test::make_payload(payload, "B");
 
     test::RunOptions options;
     const std::string helper = (test::bin_dir() / "activate_until.exe").string();
-    options.arguments = test::native_args({"-f", "-qq", "-s", "4096", "-o", trace.string(), "-e",
-                                           "trace=openat,fsync,fdatasync,rename,renameat,renameat2", helper,
-                                           payload.string(), install.string(), "B", "B"});
+    options.arguments = test::native_args({"-f", "-qq", "-y", "-s", "4096", "-o", trace.string(), "-e",
+                                           "trace=fsync,fdatasync,rename,renameat,renameat2", helper, payload.string(),
+                                           install.string(), "B", "B"});
     options.environment.insert(test::trust_test_root_variable());
     // The leak checker cannot run under ptrace.
     options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
@@ -50,34 +71,30 @@ TEST(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
     ASSERT_EQ(run.exit_status, 0) << run.stdout_bytes << run.start_error;
 
     // What the new build holds now, as it was named while it was flushed:
-    // the launcher and the agent were still in the version directory then.
+    // the launcher and the agent were still in the version directory then,
+    // and a reinstalled build had its incoming name.
     const fs::path build = install / name(VERSIONS_DIRECTORY) / "B";
-    std::set<std::string> expected = {build.string(), (build / name(LAUNCHER_EXECUTABLE)).string(),
-                                      (build / name(UPDATER_AGENT_EXECUTABLE)).string()};
-    for (const auto& entry : fs::recursive_directory_iterator(build)) expected.insert(entry.path().string());
+    const fs::path flushed_as = fs::canonical(install) / name(VERSIONS_DIRECTORY) / flush_case.flushed_as;
+    std::set<std::string> expected = {flushed_as.string(), (flushed_as / name(LAUNCHER_EXECUTABLE)).string(),
+                                      (flushed_as / name(UPDATER_AGENT_EXECUTABLE)).string()};
+    for (const auto& entry : fs::recursive_directory_iterator(build)) {
+        expected.insert((flushed_as / fs::relative(entry.path(), build)).string());
+    }
 
-    const std::regex open_call(R"re(openat\(AT_FDCWD, "([^"]*)", [^)]*\)\s*= (\d+))re");
-    const std::regex sync_call(R"re((?:fsync|fdatasync)\((\d+)\)\s*= 0)re");
+    // strace -y shows the file that each descriptor stands for, resolved by
+    // the kernel, so a flush is attributed correctly even when several
+    // threads open and flush files at once (their calls may be split into
+    // "unfinished" and "resumed" lines; the call itself is what counts, as
+    // the activation succeeded and so every flush did).
+    const std::regex sync_call(R"re((?:fsync|fdatasync)\(\d+<([^>]*)>)re");
     const std::regex manifest_rename(R"re(rename[a-z0-9]*\(.*"([^"]*)current\.json\.new", .*current\.json")re");
-    std::map<std::string, std::string> open_files;  // descriptor -> path
-    // Activation works through its held installation directory: a path
-    // below "/proc/self/fd/N" is the path that N was opened by.
-    const std::regex through_held(R"re(^/proc/self/fd/(\d+)(/.*)?$)re");
-    const auto as_opened = [&](const std::string& path) {
-        std::smatch held;
-        if (!std::regex_match(path, held, through_held)) return path;
-        const auto found = open_files.find(held[1]);
-        return found == open_files.end() ? path : found->second + held[2].str();
-    };
     std::set<std::string> flushed;
     bool renamed = false;
     std::ifstream lines(trace);
     for (std::string line; !renamed && std::getline(lines, line);) {
         std::smatch match;
-        if (std::regex_search(line, match, open_call)) {
-            open_files[match[2]] = as_opened(match[1]);
-        } else if (std::regex_search(line, match, sync_call)) {
-            if (auto found = open_files.find(match[1]); found != open_files.end()) flushed.insert(found->second);
+        if (std::regex_search(line, match, sync_call)) {
+            flushed.insert(match[1]);
         } else if (std::regex_search(line, match, manifest_rename)) {
             renamed = true;
         }
@@ -85,6 +102,9 @@ TEST(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
     ASSERT_TRUE(renamed) << "no rename of the manifest in the trace";
     for (const auto& path : expected) EXPECT_TRUE(flushed.contains(path)) << path << " not flushed before the switch";
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, ActivationFlush, ::testing::ValuesIn(FLUSH_CASES),
+                         [](const ::testing::TestParamInfo<FlushCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tessaryndle

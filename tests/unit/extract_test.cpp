@@ -190,6 +190,43 @@ TEST_F(ExtractTest, ACrcMismatchIsAnIoErrorAtTheTarget) {
     }
 }
 
+// An archive of many plainly named entries is written on several threads:
+// the outcome must be the one of writing the entries in order, the earliest
+// damaged entry's failure with every entry before it written, and when two
+// entries name one file (here only in letter case, as Windows sees it) the
+// later one wins.
+TEST_F(ExtractTest, ManyEntriesGiveTheOutcomeOfWritingThemInOrder) {
+    const auto many = [](std::initializer_list<std::size_t> damaged) {
+        std::vector<ZipEntryFields> entries{file("pkg/" + APP, "app")};
+        for (std::size_t i = 0; i < 200; ++i) {
+            entries.push_back(
+                file("pkg/d" + std::to_string(i % 7) + "/f" + std::to_string(i), std::string(i * 97, 'x')));
+            if (std::find(damaged.begin(), damaged.end(), i) != damaged.end()) {
+                entries.back().crc = test::crc32_of(entries.back().data) ^ 1u;
+            }
+        }
+        return entries;
+    };
+    EXPECT_EQ(outcome(extract(many({}))), "root:pkg");
+    for (std::size_t i = 0; i < 200; ++i)
+        EXPECT_EQ(content("pkg/d" + std::to_string(i % 7) + "/f" + std::to_string(i)).size(), i * 97);
+
+    fs::remove_all(destination_);
+    const auto result = extract(many({150, 120, 199}));
+    EXPECT_EQ(test::io_error_at(result), test::io_at(destination_ / "pkg" / "d1" / "f120"));
+    EXPECT_NE(outcome(result).find(": Invalid checksum"), std::string::npos) << outcome(result);
+    for (std::size_t i = 0; i < 120; ++i)
+        EXPECT_EQ(content("pkg/d" + std::to_string(i % 7) + "/f" + std::to_string(i)).size(), i * 97);
+
+    fs::remove_all(destination_);
+    auto twice = many({});
+    twice.push_back(file("PKG/D0/F0", "later"));
+    EXPECT_EQ(outcome(extract(twice)), "root:pkg");
+    if (test::on_windows()) {
+        EXPECT_EQ(content("pkg/d0/f0"), "later");
+    }
+}
+
 TEST_F(ExtractTest, TheCancellationFlagIsLookedAtBeforeEachEntry) {
     cancel_->store(true);
     EXPECT_EQ(outcome(extract({file(APP)})), "the update operation was cancelled");
