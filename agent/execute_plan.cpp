@@ -89,11 +89,8 @@ Result<platform::InputFile> open_users_archive(const std::filesystem::path& path
     return std::move(*archive);
 }
 
-// Copies exactly `length` bytes of `from` to the new file `to`. Not flushed:
-// nothing is ever made current from this copy (the files extracted from it
-// are flushed before the switch), and after a power cut the session that
-// holds it is removed by the next worker; a flush would only wait for the
-// disk to write the whole archive once more.
+// Copies exactly `length` bytes of `from` to the new file `to`, flushed, so
+// that what was verified is what the disk holds.
 Result<void> copy_exactly(const platform::InputFile& from, std::uint64_t length, const std::filesystem::path& to) {
     auto copy = platform::OutputFile::create_new(to);
     if (!copy) return fail(UpdateError::io(to, copy.error()));
@@ -106,6 +103,7 @@ Result<void> copy_exactly(const platform::InputFile& from, std::uint64_t length,
         if (auto written = copy->write_all(bytes); !written) return fail(UpdateError::io(to, written.error()));
         offset += span.size();
     }
+    if (auto flushed = copy->flush(); !flushed) return fail(UpdateError::io(to, flushed.error()));
     return {};
 }
 
