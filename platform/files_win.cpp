@@ -198,14 +198,9 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
-    const auto attributes = entry_attributes(handle.get());
-    if (!attributes) return std::unexpected(attributes.error());
-    if (attributes->link) return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
-        return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
-    }
+    const auto opened = plain_disk_file_information(handle.get());
+    if (!opened) return std::unexpected(opened.error());
+    const BY_HANDLE_FILE_INFORMATION& info = *opened;
     if (info.nNumberOfLinks > 1) return std::unexpected(OsError::from_code(ERROR_TOO_MANY_LINKS));
     // The file pointer is at 0 right after the open.
     if ((info.nFileSizeHigh != 0 || info.nFileSizeLow != 0) && !SetEndOfFile(handle.get())) {

@@ -17,15 +17,7 @@ OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path)
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
-    // Links are refused; other reparse points hold file data.
-    const auto attributes = entry_attributes(handle.get());
-    if (!attributes) return std::unexpected(attributes.error());
-    if (attributes->link) return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle.get()) != FILE_TYPE_DISK) {
-        return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
-    }
+    if (auto plain = plain_disk_file_information(handle.get()); !plain) return std::unexpected(plain.error());
     return InputFile(reinterpret_cast<std::intptr_t>(handle.release()));
 }
 

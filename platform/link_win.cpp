@@ -24,6 +24,18 @@ OsResult<EntryAttributes> entry_attributes(HANDLE handle) {
     return EntryAttributes{attributes, is_link(attributes, tag.ReparseTag)};
 }
 
+OsResult<BY_HANDLE_FILE_INFORMATION> plain_disk_file_information(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) return std::unexpected(OsError::last());
+    const auto attributes = entry_attributes(handle);
+    if (!attributes) return std::unexpected(attributes.error());
+    if (attributes->link) return std::unexpected(OsError::from_code(STOPPED_ON_LINK_ERROR));
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(handle) != FILE_TYPE_DISK) {
+        return std::unexpected(OsError::from_code(ERROR_ACCESS_DENIED));
+    }
+    return info;
+}
+
 OsResult<EntryAttributes> entry_attributes_no_follow(const std::filesystem::path& path) {
     // Attribute access only: files that others hold open can still be looked at.
     UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES,

@@ -36,6 +36,10 @@ struct EntryAttributes {
 
 // Of what `handle` has open (which must allow FILE_READ_ATTRIBUTES).
 [[nodiscard]] OsResult<EntryAttributes> entry_attributes(HANDLE handle);
+// What an open handle shows when it is a plain file on a disk: a link gives
+// STOPPED_ON_LINK_ERROR, a directory, device or pipe ERROR_ACCESS_DENIED.
+// Reparse points that hold file data pass.
+[[nodiscard]] OsResult<BY_HANDLE_FILE_INFORMATION> plain_disk_file_information(HANDLE handle);
 // Of the entry `path` names itself: a final link is opened, never followed.
 [[nodiscard]] OsResult<EntryAttributes> entry_attributes_no_follow(const std::filesystem::path& path);
 
