@@ -122,7 +122,7 @@ protected:
         fs::remove_all(payload);
         test::make_payload(payload, "B");
         const test::RunResult again = activate(payload, "B", "");
-        ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes;
+        ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << again.start_error;
         EXPECT_EQ(again.stdout_bytes.substr(0, 9), "activated");
         EXPECT_EQ(launched_build(), "B");
         std::set<std::string> left;
