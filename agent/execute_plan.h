@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "agent/activation.h"
-#include "agent/plan.h"
-#include "agent/privileged_session.h"
+#include "agent/installation/activation.h"
+#include "agent/plan/plan.h"
+#include "agent/installation/privileged_session.h"
 #include "common/update_error.h"
 #include "platform/held_directory.h"
 

@@ -4,13 +4,13 @@
 #include <string_view>
 #include <utility>
 
-#include "agent/activation.h"
-#include "agent/install_result.h"
+#include "agent/installation/activation.h"
+#include "agent/installation/install_result.h"
 #include "agent/modes.h"
-#include "agent/process.h"
-#include "agent/progress.h"
+#include "agent/elevation/process.h"
+#include "agent/progress/progress.h"
 #include "agent/test_hooks.h"
-#include "agent/verify.h"
+#include "agent/verification/verify.h"
 #include "common/constants.h"
 #include "platform/console.h"
 #include "platform/files.h"

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "common/update_error.h"
 
 namespace tessaryndle::agent {

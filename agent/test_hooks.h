@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "agent/install_result.h"
+#include "agent/installation/install_result.h"
 
 namespace tessaryndle::agent::test_hooks {
 

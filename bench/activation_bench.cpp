@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/activation.h"
+#include "agent/installation/activation.h"
 #include "common/constants.h"
 #include "platform/remove_tree.h"
 #include "tests/support/authenticode_fixture.h"

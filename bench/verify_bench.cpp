@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/verify.h"
+#include "agent/verification/verify.h"
 #include "platform/mapped_file.h"
 
 namespace {

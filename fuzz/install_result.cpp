@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "agent/install_result.h"
+#include "agent/installation/install_result.h"
 #include "fuzz/support/property.h"
 #include "fuzz/support/reference_json.h"
 #include "platform/text.h"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "fuzz/support/property.h"
 #include "fuzz/support/reference_json.h"
 #include "platform/text.h"

@@ -76,7 +76,7 @@ def self_test():
             with open(os.path.join(root, relative), "w") as f:
                 f.write(text)
 
-        write("platform/a.h", '#include <agent/plan.h>\n')
+        write("platform/a.h", '#include <agent/plan/plan.h>\n')
         write("common/b.cpp", '#  include "../client/updater_client.h"\n')
         write("agent/stage/c.cpp", '#include "launcher/launch.h"\n')
         write("client/d.cpp", '#include "common/constants.h"\n#include <vector>\n#include "../platform/files.h"\n')

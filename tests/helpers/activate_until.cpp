@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <string>
 
-#include "agent/activation.h"
-#include "agent/plan.h"
+#include "agent/installation/activation.h"
+#include "agent/plan/plan.h"
 #include "platform/command_line.h"
 #include "platform/text.h"
 

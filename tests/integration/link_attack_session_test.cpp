@@ -9,8 +9,8 @@
 #include <functional>
 #include <map>
 
-#include "agent/plan.h"
-#include "agent/privileged_session.h"
+#include "agent/plan/plan.h"
+#include "agent/installation/privileged_session.h"
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"

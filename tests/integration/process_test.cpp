@@ -11,8 +11,8 @@
 #include <thread>
 #include <utility>
 
-#include "agent/process.h"
-#include "agent/progress.h"
+#include "agent/elevation/process.h"
+#include "agent/progress/progress.h"
 #include "agent/test_hooks.h"
 #include "platform/os_error.h"
 #include "platform/process.h"

@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "agent/process.h"
+#include "agent/elevation/process.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"
 #include "tests/support/pkexec_stand_in.h"

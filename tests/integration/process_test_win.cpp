@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/process.h"
+#include "agent/elevation/process.h"
 #include "platform/working_directory.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/progress.h"
+#include "agent/progress/progress.h"
 #include "platform/process.h"
 #include "platform/win_handle.h"
 #include "tests/support/eventually.h"

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "agent/verify.h"
+#include "agent/verification/verify.h"
 #include "client/updater_client.h"
 #include "common/base64.h"
 #include "tests/support/agent_runner.h"

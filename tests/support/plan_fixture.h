@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 
 namespace tessaryndle::test {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 
 namespace tessaryndle::test {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 
 namespace tessaryndle::test {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/activation.h"
+#include "agent/installation/activation.h"
 #include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "common/current_version.h"

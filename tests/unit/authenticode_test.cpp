@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "agent/authenticode.h"
+#include "agent/verification/authenticode.h"
 #include "platform/text.h"
 #include "tests/support/authenticode_fixture.h"
 #include "tests/support/environment.h"

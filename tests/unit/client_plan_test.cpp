@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "client/updater_client.h"
 #include "common/path_rules.h"
 #include "tests/support/release_signing.h"

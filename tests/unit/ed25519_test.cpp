@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/ed25519.h"
+#include "agent/verification/ed25519.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/test_support.h"
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "agent/install_result.h"
+#include "agent/installation/install_result.h"
 #include "platform/text.h"
 #include "tests/support/result_text.h"
 #include "tests/support/test_support.h"

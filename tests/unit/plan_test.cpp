@@ -1,11 +1,11 @@
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
-#include "agent/artifact_url.h"
+#include "agent/plan/artifact_url.h"
 #include "common/constants.h"
 #include "common/strict_json_reader.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "agent/privileged_session.h"
+#include "agent/installation/privileged_session.h"
 
 #include <gtest/gtest.h>
 

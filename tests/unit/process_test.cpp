@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "agent/process.h"
+#include "agent/elevation/process.h"
 
 namespace tessaryndle {
 namespace {

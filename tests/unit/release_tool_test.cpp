@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "agent/authenticode.h"
-#include "agent/verify.h"
+#include "agent/verification/authenticode.h"
+#include "agent/verification/verify.h"
 #include "common/base64.h"
 #include "common/release_feed.h"
 #include "tests/support/authenticode_fixture.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/authenticode.h"
+#include "agent/verification/authenticode.h"
 #include "agent/execute_plan.h"
-#include "agent/install_result.h"
+#include "agent/installation/install_result.h"
 #include "agent/run.h"
 #include "platform/held_directory.h"
 #include "tests/support/environment.h"

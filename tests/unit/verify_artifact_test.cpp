@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "agent/verify.h"
+#include "agent/verification/verify.h"
 #include "platform/input_file.h"
 #include "platform/text.h"
 #include "tests/support/link_swap.h"

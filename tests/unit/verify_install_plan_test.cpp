@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "agent/verify.h"
+#include "agent/verification/verify.h"
 #include "common/constants.h"
 #include "tests/support/authenticode_fixture.h"
 #include "tests/support/plan_fixture.h"

@@ -12,11 +12,11 @@
 #include <set>
 #include <string_view>
 
-#include "agent/authenticode.h"
-#include "agent/ed25519.h"
-#include "agent/plan.h"
-#include "agent/sha256.h"
-#include "agent/verify.h"
+#include "agent/verification/authenticode.h"
+#include "agent/verification/ed25519.h"
+#include "agent/plan/plan.h"
+#include "agent/verification/sha256.h"
+#include "agent/verification/verify.h"
 #include "common/base64.h"
 #include "common/constants.h"
 #include "common/release_feed.h"

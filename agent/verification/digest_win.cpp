@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "agent/digest_platform.h"
+#include "agent/verification/digest_platform.h"
 
 namespace tessaryndle::agent::digest_detail {
 namespace {

@@ -1,4 +1,4 @@
-#include "agent/ed25519.h"
+#include "agent/verification/ed25519.h"
 
 #include <sodium.h>
 
@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-#include "agent/sha512.h"
+#include "agent/verification/sha512.h"
 
 namespace tessaryndle::agent {
 namespace {

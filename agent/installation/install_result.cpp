@@ -1,4 +1,4 @@
-#include "agent/install_result.h"
+#include "agent/installation/install_result.h"
 
 #include <nlohmann/json.hpp>
 

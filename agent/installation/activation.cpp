@@ -1,11 +1,11 @@
-#include "agent/activation.h"
+#include "agent/installation/activation.h"
 
 #include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "agent/authenticode.h"
+#include "agent/verification/authenticode.h"
 #include "agent/test_hooks.h"
 #include "common/constants.h"
 #include "common/current_version.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "platform/process.h"
 #include "platform/text.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "agent/modes.h"
-#include "agent/progress.h"
+#include "agent/progress/progress.h"
 #include "platform/os_error.h"
 
 namespace tessaryndle::agent {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "common/update_error.h"
 #include "platform/held_directory.h"
 

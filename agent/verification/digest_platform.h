@@ -1,6 +1,6 @@
 #pragma once
-// The platform's cryptography provider behind agent/sha256.h and
-// agent/sha512.h: CNG on Windows (digest_win.cpp), OpenSSL's EVP elsewhere
+// The platform's cryptography provider behind agent/verification/sha256.h and
+// agent/verification/sha512.h: CNG on Windows (digest_win.cpp), OpenSSL's EVP elsewhere
 // (digest_posix.cpp). Not for other modules.
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "agent/artifact_url.h"
+#include "agent/plan/artifact_url.h"
 
 #include <ada.h>
 

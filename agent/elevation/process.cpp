@@ -1,11 +1,11 @@
-#include "agent/process.h"
+#include "agent/elevation/process.h"
 
 #include <array>
 #include <chrono>
 #include <string>
 #include <string_view>
 
-#include "agent/process_platform.h"
+#include "agent/elevation/process_platform.h"
 #include "agent/test_hooks.h"
 #include "platform/process.h"
 #include "platform/random.h"

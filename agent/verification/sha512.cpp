@@ -1,6 +1,6 @@
-#include "agent/sha512.h"
+#include "agent/verification/sha512.h"
 
-#include "agent/digest_platform.h"
+#include "agent/verification/digest_platform.h"
 
 namespace tessaryndle::agent {
 

@@ -25,7 +25,7 @@
 #include <span>
 #include <vector>
 
-#include "agent/authenticode.h"
+#include "agent/verification/authenticode.h"
 #include "platform/mapped_file.h"
 
 namespace tessaryndle::agent {

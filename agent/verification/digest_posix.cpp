@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "agent/digest_platform.h"
+#include "agent/verification/digest_platform.h"
 
 namespace tessaryndle::agent::digest_detail {
 namespace {

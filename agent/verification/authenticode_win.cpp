@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "agent/authenticode.h"
+#include "agent/verification/authenticode.h"
 
 namespace tessaryndle::agent {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "agent/process.h"
-#include "agent/process_platform.h"
+#include "agent/elevation/process.h"
+#include "agent/elevation/process_platform.h"
 #include "platform/create_process_win.h"
 #include "platform/known_folders.h"
 #include "platform/os_error.h"

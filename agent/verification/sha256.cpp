@@ -1,6 +1,6 @@
-#include "agent/sha256.h"
+#include "agent/verification/sha256.h"
 
-#include "agent/digest_platform.h"
+#include "agent/verification/digest_platform.h"
 
 namespace tessaryndle::agent {
 

@@ -1,4 +1,4 @@
-#include "agent/verify.h"
+#include "agent/verification/verify.h"
 
 #include <algorithm>
 #include <optional>
@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "agent/authenticode.h"
-#include "agent/ed25519.h"
-#include "agent/sha256.h"
+#include "agent/verification/authenticode.h"
+#include "agent/verification/ed25519.h"
+#include "agent/verification/sha256.h"
 #include "common/base64.h"
 #include "platform/ascii.h"
 #include "platform/files.h"

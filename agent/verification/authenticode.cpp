@@ -1,4 +1,4 @@
-#include "agent/authenticode.h"
+#include "agent/verification/authenticode.h"
 
 #include <array>
 #include <cstdio>

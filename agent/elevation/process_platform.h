@@ -1,5 +1,5 @@
 #pragma once
-// The platform pieces behind agent/process.h, shared by its portable logic
+// The platform pieces behind agent/elevation/process.h, shared by its portable logic
 // (process.cpp) and the two platform files. Not for other modules.
 
 #include <cstdint>

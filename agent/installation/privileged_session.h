@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "common/update_error.h"
 #include "platform/held_directory.h"
 #include "platform/native_handle.h"

@@ -1,11 +1,11 @@
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 
 #include <ada.h>
 
 #include <utility>
 #include <vector>
 
-#include "agent/artifact_url.h"
+#include "agent/plan/artifact_url.h"
 #include "common/constants.h"
 #include "common/json_records.h"
 #include "common/path_rules.h"

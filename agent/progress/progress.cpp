@@ -1,4 +1,4 @@
-#include "agent/progress.h"
+#include "agent/progress/progress.h"
 
 #include <utility>
 

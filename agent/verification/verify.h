@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "agent/plan.h"
+#include "agent/plan/plan.h"
 #include "common/update_error.h"
 #include "platform/input_file.h"
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "agent/process.h"
-#include "agent/process_platform.h"
+#include "agent/elevation/process.h"
+#include "agent/elevation/process_platform.h"
 #include "platform/descriptor_posix.h"
 #include "platform/os_error.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent/modes.h"
-#include "agent/progress.h"
+#include "agent/progress/progress.h"
 
 namespace tessaryndle::agent {
 namespace {
