@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/constants.h"
+#include "common/install_plan.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
@@ -22,7 +23,7 @@ void report_failure(const UpdateError& error, FailureLog log) {
     // The line for the process that started us; lost when there is no
     // standard output.
     const std::string text = error.display();
-    (void)platform::write_stdout("ERROR:" + text + "\n");
+    (void)platform::write_stdout(std::string(AGENT_ERROR_PREFIX) + text + "\n");
     (void)platform::flush_stdout();
     if (log == FailureLog::Skip) return;
 

@@ -4,14 +4,15 @@
 #include <string_view>
 #include <utility>
 
+#include "agent/elevation/process.h"
 #include "agent/installation/activation.h"
 #include "agent/installation/install_result.h"
 #include "agent/modes.h"
-#include "agent/elevation/process.h"
 #include "agent/progress/progress.h"
 #include "agent/test_hooks.h"
 #include "agent/verification/verify.h"
 #include "common/constants.h"
+#include "common/install_plan.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/held_process.h"
@@ -100,7 +101,7 @@ Result<void> install(const InstallPlan& plan, const ElevatedWorker* worker, cons
         for (int waited = 0; waited < 100 && !worker->has_ended(); ++waited) platform::sleep_milliseconds(50);
         return outcome;
     }
-    return activate_update(plan);
+    return activate_update(ActivationInputs{plan.install_source, plan.build, plan.version}, plan.install_target);
 }
 
 }  // namespace
@@ -154,7 +155,7 @@ Result<void> run_install_plan(const std::filesystem::path& plan_path_given) {
 
     // 7. From this line on the application may exit; nothing before it has
     //    changed the installation.
-    if (!platform::write_stdout("READY\n") || !platform::flush_stdout()) {
+    if (!platform::write_stdout(std::string(AGENT_READY_LINE) + "\n") || !platform::flush_stdout()) {
         return fail(UpdateError::io("updater stdout", OsError::last()));
     }
 

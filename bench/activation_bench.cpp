@@ -75,14 +75,10 @@ double seconds_since(Clock::time_point start) { return std::chrono::duration<dou
 
 double time_activation(const fs::path& install, const fs::path& payload, const std::string& build,
                        bool sync_first = true) {
-    agent::InstallPlan plan;
-    plan.install_source = payload;
-    plan.install_target = install;
-    plan.build = build;
-    plan.version = build;
+    const agent::ActivationInputs inputs{payload, build, build};
     if (sync_first) ::sync();
     const auto start = Clock::now();
-    const auto result = agent::activate_update(plan);
+    const auto result = agent::activate_update(inputs, install);
     const double elapsed = seconds_since(start);
     if (!result) {
         std::fprintf(stderr, "activation failed: %s\n", result.error().display().c_str());

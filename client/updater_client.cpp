@@ -1,10 +1,10 @@
 #include "client/updater_client.h"
 
 #include <array>
-#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "common/constants.h"
+#include "common/install_plan.h"
 #include "platform/files.h"
 #include "platform/random.h"
 #include "platform/text.h"
@@ -14,11 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t PLAN_SCHEMA = 1;
 constexpr std::size_t NONCE_RANDOM_BYTES = 30;  // 240 bits: 48 Base32 characters
 constexpr std::string_view NONCE_ALPHABET = "abcdefghijklmnopqrstuvwxyz234567";
-constexpr std::string_view READY_LINE = "READY";
-constexpr std::string_view ERROR_PREFIX = "ERROR:";
 // How long the reply waits for the agent to end once it has said all it will.
 constexpr std::chrono::milliseconds EXIT_GRACE{5000};
 
@@ -33,10 +30,14 @@ fs::path absolute_or_as_is(const fs::path& path) {
     return ec ? path : absolute;
 }
 
-Result<std::string> utf8_path(const fs::path& path) {
-    auto text = path_utf8(path);
-    if (!text) return fail(UpdateError::installation("install plan path is not valid Unicode: " + path_display(path)));
-    return std::move(*text);
+// The path the plan will hold: absolute, and with a UTF-8 form, which the
+// plan file needs.
+Result<fs::path> plan_path(const fs::path& path) {
+    fs::path absolute = absolute_or_as_is(path);
+    if (!path_utf8(absolute)) {
+        return fail(UpdateError::installation("install plan path is not valid Unicode: " + path_display(absolute)));
+    }
+    return absolute;
 }
 
 }  // namespace
@@ -73,38 +74,29 @@ Result<UpdateSession> UpdateSession::create(const fs::path& sessions_root) {
 
 Result<std::string> install_plan_text(const UpdateRequest& request, const UpdateSession& session,
                                       std::uint32_t parent_pid) {
-    const std::pair<std::string_view, const fs::path*> paths[] = {
-        {"archive_path", &request.archive_path},     {"staging_directory", nullptr},
-        {"install_source", &request.install_source}, {"install_target", &request.install_target},
-        {"relaunch_path", &request.relaunch_path},
+    InstallPlan plan;
+    plan.schema = INSTALL_PLAN_SCHEMA_VERSION;
+    plan.nonce = session.nonce();
+    plan.app_name = request.app_name;
+    plan.application_id = TRUSTED_APPLICATION_ID;
+    plan.platform = request.platform;
+    plan.version = request.version;
+    plan.build = request.build;
+    const std::pair<fs::path*, fs::path> paths[] = {
+        {&plan.archive_path, request.archive_path},     {&plan.staging_directory, session.staging_directory()},
+        {&plan.install_source, request.install_source}, {&plan.install_target, request.install_target},
+        {&plan.relaunch_path, request.relaunch_path},
     };
-    const fs::path staging = session.staging_directory();
-
-    nlohmann::ordered_json plan;
-    plan["schema"] = PLAN_SCHEMA;
-    plan["nonce"] = session.nonce();
-    plan["app_name"] = request.app_name;
-    plan["application_id"] = TRUSTED_APPLICATION_ID;
-    plan["platform"] = request.platform;
-    plan["version"] = request.version;
-    plan["build"] = request.build;
-    for (const auto& [key, path] : paths) {
-        auto text = utf8_path(absolute_or_as_is(path != nullptr ? *path : staging));
-        if (!text) return fail(text.error());
-        plan[std::string(key)] = std::move(*text);
+    for (const auto& [member, path] : paths) {
+        auto checked = plan_path(path);
+        if (!checked) return fail(checked.error());
+        *member = std::move(*checked);
     }
-    plan["parent_pid"] = parent_pid;
-    plan["public_key"] = request.public_key;
-    nlohmann::ordered_json artifact;
-    artifact["url"] = request.artifact.url;
-    artifact["content_length"] = request.artifact.content_length;
-    artifact["ed25519_signature"] = request.artifact.ed25519_signature;
-    if (request.artifact.sha256) artifact["sha256"] = *request.artifact.sha256;
-    plan["artifact"] = std::move(artifact);
-    plan["fallback_progress_delay_ms"] = request.fallback_progress_delay_ms;
-    // The texts were checked above or come from the application as UTF-8;
-    // invalid bytes in them are replaced rather than thrown over.
-    return plan.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    plan.parent_pid = parent_pid;
+    plan.public_key = request.public_key;
+    plan.artifact = request.artifact;
+    plan.fallback_progress_delay_ms = request.fallback_progress_delay_ms;
+    return tessaryndle::install_plan_text(plan);
 }
 
 Result<fs::path> write_install_plan(const UpdateSession& session, const UpdateRequest& request) {
@@ -163,9 +155,9 @@ Result<AgentReply> UpdateAgent::wait_for_reply() {
         buffer_.erase(0, newline + 1);
         scanned = 0;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line == READY_LINE) return AgentReply{AgentReplyKind::Ready, {}, std::nullopt};
-        if (line.starts_with(ERROR_PREFIX)) {
-            line.erase(0, ERROR_PREFIX.size());
+        if (line == AGENT_READY_LINE) return AgentReply{AgentReplyKind::Ready, {}, std::nullopt};
+        if (line.starts_with(AGENT_ERROR_PREFIX)) {
+            line.erase(0, AGENT_ERROR_PREFIX.size());
             return AgentReply{AgentReplyKind::Error, std::move(line), wait_for_exit(EXIT_GRACE)};
         }
     }

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/install_plan.h"
 #include "common/update_error.h"
 
 namespace tessaryndle::client {
@@ -30,13 +31,10 @@ namespace tessaryndle::client {
 inline constexpr std::string_view INSTALL_PLAN_FILE_NAME = "plan.json";
 inline constexpr std::string_view STAGING_DIRECTORY_NAME = "staging";
 
-// The record that `tessaryndle-release sign` prints for a release archive.
-struct ArtifactRecord {
-    std::string url;  // where the archive was downloaded from (an absolute URL)
-    std::uint64_t content_length = 0;
-    std::string ed25519_signature;  // Base64, 88 characters
-    std::optional<std::string> sha256;
-};
+// The record that `tessaryndle-release sign` prints for a release archive:
+// where the archive was downloaded from (an absolute URL), its length, its
+// Ed25519 signature (Base64, 88 characters) and its SHA-256.
+using ArtifactRecord = SerializableArtifact;
 
 // What the application knows about one prepared update. The trusted
 // application identifier, the nonce, the staging directory and the

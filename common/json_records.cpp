@@ -1,6 +1,8 @@
 #include "common/json_records.h"
 
+#include <algorithm>
 #include <charconv>
+#include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
 
@@ -217,6 +219,34 @@ private:
     const std::optional<JsonError>& syntax_error_;
 };
 
+// Builds the object form of a record, or names the first path without a
+// UTF-8 form.
+Result<nlohmann::ordered_json> written_object(const RecordSpec& layout, const void* source,
+                                              std::span<const std::string_view> left_out) {
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const FieldSpec& field : layout.fields) {
+        if (std::find(left_out.begin(), left_out.end(), field.key) != left_out.end()) continue;
+        const std::string key(field.key);
+        if (field.type == FieldType::Record) {
+            auto nested = written_object(*field.record, field.nested_source(source), {});
+            if (!nested) return nested;
+            object[key] = std::move(*nested);
+            continue;
+        }
+        WrittenValue value = field.load(source);
+        if (auto* text = std::get_if<std::string>(&value)) {
+            object[key] = std::move(*text);
+        } else if (const auto* number = std::get_if<std::uint64_t>(&value)) {
+            object[key] = *number;
+        } else if (const auto* flag = std::get_if<bool>(&value)) {
+            object[key] = *flag;
+        } else if (const auto* path = std::get_if<PathWithoutText>(&value)) {
+            return fail(UpdateError::serialization(JsonError{"path is not valid Unicode: " + path->shown}));
+        }
+    }
+    return object;
+}
+
 }  // namespace
 
 std::string describe_found(const Value& value) {
@@ -251,6 +281,14 @@ Result<void> read_fields(std::string_view input, const RecordSpec& layout, void*
         return fail(reader.syntax_error());
     }
     return {};
+}
+
+Result<std::string> write_fields(const RecordSpec& layout, const void* source, const WriteOptions& options) {
+    auto object = written_object(layout, source, options.left_out);
+    if (!object) return fail(std::move(object.error()));
+    // Texts that are not UTF-8 are replaced rather than thrown over: every
+    // text the records hold was read as UTF-8 or checked by its writer.
+    return object->dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace detail

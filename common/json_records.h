@@ -1,5 +1,6 @@
 #pragma once
-// Typed records read strictly from JSON: the install plan, the
+// Typed records read strictly from JSON, and written from the same table:
+// the install plan and its artifact record, the release feed, the
 // current-version manifest (the agent's and the launcher's views).
 //
 // A record type's fields are bound to its struct members in one table, in
@@ -11,6 +12,7 @@
 //   };
 //   constexpr json::RecordLayout<Artifact> ARTIFACT_LAYOUT{"Artifact", ARTIFACT_FIELDS};
 //   Result<Artifact> artifact = json::read_record(bytes, ARTIFACT_LAYOUT);
+//   Result<std::string> text = json::write_record(*artifact, ARTIFACT_LAYOUT);
 //
 // What a field accepts follows from its member's type, so a field is added
 // by adding the member and its one line in the table. A table that binds a
@@ -50,6 +52,16 @@ enum class FieldType {
 // monostate for the null of an optional field.
 using FieldValue = std::variant<std::monostate, std::string_view, std::uint64_t, bool>;
 
+// A path that has no UTF-8 form (an unpaired surrogate on Windows, bytes
+// that are not UTF-8 elsewhere), as the writer finds it: shown for the error.
+struct PathWithoutText {
+    std::string shown;
+};
+
+// A field value as the writer takes it from a record object: monostate for
+// an empty optional (the key is left out), text, an integer, a boolean.
+using WrittenValue = std::variant<std::monostate, std::string, std::uint64_t, bool, PathWithoutText>;
+
 struct RecordSpec;
 
 // One field: its key, what it holds and where the reader puts it. Made by
@@ -61,8 +73,11 @@ struct FieldSpec {
     // record object `target` points to.
     const RecordSpec* record = nullptr;
     void* (*nested)(void* target) = nullptr;
-    // Every other field: stores a checked value into the record object.
+    const void* (*nested_source)(const void* source) = nullptr;
+    // Every other field: stores a checked value into the record object, and
+    // takes the value out of one for writing.
     void (*store)(void* target, const FieldValue& value) = nullptr;
+    WrittenValue (*load)(const void* source) = nullptr;
     // Identifies the struct the member belongs to.
     const void* owner = nullptr;
 };
@@ -84,6 +99,13 @@ struct RecordSpec {
     std::string_view name;
     std::span<const FieldSpec> fields;
     UnknownKeys unknown_keys = UnknownKeys::Skip;
+};
+
+// What write_record leaves out: keys of the top-level record that a
+// document of this kind does not carry (the release tool's artifact record
+// before a URL is known).
+struct WriteOptions {
+    std::span<const std::string_view> left_out;
 };
 
 namespace detail {
@@ -149,9 +171,38 @@ void store(void* target, const FieldValue& value) {
     }
 }
 
+template <auto Member, auto PathToText>
+WrittenValue load(const void* source) {
+    using Traits = MemberTraits<Member>;
+    const auto& slot = static_cast<const typename Traits::owner*>(source)->*Member;
+    using M = typename Traits::type;
+    const auto path_value = [](const std::filesystem::path& path) -> WrittenValue {
+        if (auto text = PathToText(path)) return std::move(*text);
+        return PathWithoutText{path_display(path)};
+    };
+    if constexpr (std::same_as<M, std::string> || std::same_as<M, bool>) {
+        return slot;
+    } else if constexpr (std::same_as<M, std::filesystem::path>) {
+        return path_value(slot);
+    } else if constexpr (std::same_as<M, std::uint32_t> || std::same_as<M, std::uint64_t>) {
+        return std::uint64_t{slot};
+    } else if constexpr (std::same_as<M, std::optional<std::string>>) {
+        if (slot) return *slot;
+        return std::monostate{};
+    } else {
+        if (slot) return path_value(*slot);
+        return std::monostate{};
+    }
+}
+
 template <auto Member>
 void* nested(void* target) {
     return &(static_cast<typename MemberTraits<Member>::owner*>(target)->*Member);
+}
+
+template <auto Member>
+const void* nested_source(const void* source) {
+    return &(static_cast<const typename MemberTraits<Member>::owner*>(source)->*Member);
 }
 
 // Called only while checking a field table at compile time; a call makes
@@ -161,6 +212,10 @@ void field_table_names_a_key_twice();
 
 // Reads `input` into the record object `target` of the layout's type.
 [[nodiscard]] Result<void> read_fields(std::string_view input, const RecordSpec& layout, void* target);
+
+// Writes the record object `source` of the layout's type.
+[[nodiscard]] Result<std::string> write_fields(const RecordSpec& layout, const void* source,
+                                               const WriteOptions& options);
 
 }  // namespace detail
 
@@ -186,14 +241,16 @@ struct RecordLayout : RecordSpec {
 
 // A field bound to the data member `Member` (a pointer to member), its type
 // taken from the member's. Path members are made from the text by
-// `PathFromText` (by default path_from_utf8).
-template <auto Member, auto PathFromText = &path_from_utf8>
+// `PathFromText` (by default path_from_utf8) and written as `PathToText`
+// gives them (by default path_utf8, its inverse).
+template <auto Member, auto PathFromText = &path_from_utf8, auto PathToText = &path_utf8>
 consteval FieldSpec field(std::string_view key) {
     using Traits = detail::MemberTraits<Member>;
     return FieldSpec{
         .key = key,
         .type = detail::field_type_of<typename Traits::type>(),
         .store = &detail::store<Member, PathFromText>,
+        .load = &detail::load<Member, PathToText>,
         .owner = &detail::OWNER_TAG<typename Traits::owner>,
     };
 }
@@ -209,6 +266,7 @@ consteval FieldSpec field(std::string_view key,
         .type = FieldType::Record,
         .record = &layout,
         .nested = &detail::nested<Member>,
+        .nested_source = &detail::nested_source<Member>,
         .owner = &detail::OWNER_TAG<typename Traits::owner>,
     };
 }
@@ -238,6 +296,17 @@ template <class T>
         return fail(std::move(read.error()));
     }
     return record;
+}
+
+// Writes one record of type T as the object form, keys in table order, two
+// spaces of indentation and a final newline; an empty optional's key is
+// left out. The text reads back with read_record as the same record.
+// Failure: `UpdateError::serialization` "path is not valid Unicode: {path}"
+// for a path member that has no UTF-8 form.
+template <class T>
+[[nodiscard]] Result<std::string> write_record(const T& record, const RecordLayout<T>& layout,
+                                               const WriteOptions& options = {}) {
+    return detail::write_fields(layout, &record, options);
 }
 
 // How an "invalid type" message describes a value: "null", "boolean `true`",

@@ -1,7 +1,6 @@
 #include "common/release_feed.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "common/base64.h"
 #include "common/json_records.h"
@@ -82,30 +81,14 @@ Result<ReleaseFeed> parse_release_feed(std::string_view document) {
     return feed;
 }
 
+// Neither record holds a path, the one value without a certain text form,
+// so writing cannot fail.
 std::string release_feed_text(const ReleaseFeed& feed) {
-    nlohmann::ordered_json artifact;
-    artifact["url"] = feed.artifact.url;
-    artifact["content_length"] = feed.artifact.content_length;
-    artifact["sha256"] = feed.artifact.sha256;
-    artifact["ed25519_signature"] = feed.artifact.ed25519_signature;
-    nlohmann::ordered_json document;
-    document["schema"] = feed.schema;
-    document["application_id"] = feed.application_id;
-    document["channel"] = feed.channel;
-    document["platform"] = feed.platform;
-    document["version"] = feed.version;
-    document["build"] = feed.build;
-    document["allow_downgrade"] = feed.allow_downgrade;
-    document["artifact"] = std::move(artifact);
-    if (feed.release_notes_url) document["release_notes_url"] = *feed.release_notes_url;
-    return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return json::write_record(feed, FEED_LAYOUT).value_or(std::string());
 }
 
 std::string signed_feed_text(const SignedFeed& signed_feed) {
-    nlohmann::ordered_json file;
-    file["feed"] = signed_feed.feed;
-    file["signature"] = signed_feed.signature;
-    return file.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return json::write_record(signed_feed, SIGNED_FEED_LAYOUT).value_or(std::string());
 }
 
 }  // namespace tessaryndle

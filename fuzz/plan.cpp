@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/plan/plan.h"
+#include "common/install_plan.h"
 #include "fuzz/support/property.h"
 #include "fuzz/support/reference_json.h"
 #include "platform/text.h"
@@ -53,7 +53,7 @@ std::string path_text(const std::filesystem::path& path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tessaryndle;
     const auto text = fuzz::as_text(data, size);
-    const auto plan = agent::parse_install_plan(text);
+    const auto plan = parse_install_plan(text);
     if (!plan) {
         FUZZ_CHECK(plan.error().kind() == UpdateErrorKind::Serialization);
         return 0;
@@ -83,5 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::to_string(plan->fallback_progress_delay_ms),
     };
     FUZZ_CHECK(read == *expected);
+
+    // What the client library and the release tool write from the same
+    // table reads back as the same plan.
+    const auto written = install_plan_text(*plan);
+    FUZZ_CHECK(written.has_value());
+    const auto again = parse_install_plan(*written);
+    FUZZ_CHECK(again.has_value());
+    const auto written_again = install_plan_text(*again);
+    FUZZ_CHECK(written_again.has_value() && *written_again == *written);
     return 0;
 }

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "agent/verification/authenticode.h"
 #include "agent/test_hooks.h"
+#include "agent/verification/authenticode.h"
 #include "common/constants.h"
 #include "common/current_version.h"
 #include "common/path_rules.h"
@@ -227,17 +227,17 @@ void prune_versions(const std::filesystem::path& version_store, const std::files
     }
 }
 
-Result<void> activate_update(const InstallPlan& plan) {
-    const auto target = platform::HeldDirectory::open_no_follow(plan.install_target);
+Result<void> activate_update(const ActivationInputs& inputs, const std::filesystem::path& install_target) {
+    const auto target = platform::HeldDirectory::open_no_follow(install_target);
     if (!target) {
         // What cannot be opened as a plain directory is refused by the
         // checks of the payload and of the installation first, as it would
         // be without the hold.
-        if (auto trusted = verify_update_payload(plan.install_source); !trusted) return trusted;
-        if (auto trusted = verify_installation(plan.install_target); !trusted) return trusted;
-        return fail(UpdateError::io(plan.install_target, target.error()));
+        if (auto trusted = verify_update_payload(inputs.source); !trusted) return trusted;
+        if (auto trusted = verify_installation(install_target); !trusted) return trusted;
+        return fail(UpdateError::io(install_target, target.error()));
     }
-    return activate_update(ActivationInputs{plan.install_source, plan.build, plan.version}, *target);
+    return activate_update(inputs, *target);
 }
 
 Result<void> activate_update(const ActivationInputs& plan, const platform::HeldDirectory& held_target) {

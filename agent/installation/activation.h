@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "agent/plan/plan.h"
 #include "common/update_error.h"
 #include "platform/held_directory.h"
 
@@ -20,8 +19,19 @@ namespace tessaryndle::agent {
 // ASCII letters, digits, "-", "." and "_", and not made of dots alone.
 [[nodiscard]] bool check_build_identifier(std::string_view build);
 
-// Installs the payload in `plan.install_source` into `plan.install_target`
-// as build `plan.build`. The steps run in a fixed order and the first
+// What an activation installs, apart from where: taken from the plan by the
+// caller, so that activation never sees the rest of it.
+struct ActivationInputs {
+    // The directory that holds the extracted payload.
+    std::filesystem::path source;
+    // The build identifier, which becomes the version directory's name.
+    std::string build;
+    // Copied unchanged into the manifest.
+    std::string version;
+};
+
+// Installs the payload in `inputs.source` into `install_target` as build
+// `inputs.build`. The steps run in a fixed order and the first
 // failure ends the operation; nothing done before is undone, except that a
 // payload copied only in part (the copy fallback failing, a full disk) is
 // removed again. Until the
@@ -52,25 +62,17 @@ namespace tessaryndle::agent {
 // entry that cannot be examined, created, moved, given its rights or flushed; those of
 // copy_staged_tree when the payload cannot be renamed into place; those of
 // replace_stable_component; those of write_current_version.
-[[nodiscard]] Result<void> activate_update(const InstallPlan& plan);
-
-// What an activation installs, apart from where.
-struct ActivationInputs {
-    // The directory that holds the extracted payload.
-    std::filesystem::path source;
-    // The build identifier, which becomes the version directory's name.
-    std::string build;
-    // Copied unchanged into the manifest.
-    std::string version;
-};
+// The installation directory `install_target` is opened and held here (Io at
+// it when it cannot be opened as a plain directory, after the checks of the
+// payload and of the installation have had their say).
+[[nodiscard]] Result<void> activate_update(const ActivationInputs& inputs, const std::filesystem::path& install_target);
 
 // activate_update with the installation directory already opened and held
 // by the caller (the elevated worker holds it from its checks on): every
 // step works through target.path(), so that nothing done to the name the
 // installation was opened by, or to the directories above it, redirects
-// what the activation deletes, moves or writes. The plan form opens
-// "install_target" this way itself (Io at it when it cannot be opened as a
-// plain directory) and calls this one.
+// what the activation deletes, moves or writes. The form above opens
+// the installation this way itself and calls this one.
 [[nodiscard]] Result<void> activate_update(const ActivationInputs& inputs, const platform::HeldDirectory& target);
 
 // Moves `source` over `target` with replace and write-through: the file is

@@ -1,7 +1,7 @@
 #pragma once
-// The install plan: the JSON document through which the application hands
-// one prepared update to the agent, and the rules that decide whether the
-// agent may act on it.
+// The agent's side of the install plan (the record itself is in
+// common/install_plan.h): loading it safely, and the rules that decide
+// whether the agent may act on it.
 
 #include <cstdint>
 #include <filesystem>
@@ -9,41 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/install_plan.h"
 #include "common/update_error.h"
 #include "platform/files.h"
 
 namespace tessaryndle::agent {
 
-inline constexpr std::uint32_t INSTALL_PLAN_SCHEMA_VERSION = 1;
-inline constexpr std::size_t INSTALL_PLAN_NONCE_LENGTH = 48;
 // The release key, Base64 of 32 bytes. Test builds embed a test key.
 inline constexpr std::string_view TRUSTED_RELEASE_PUBLIC_KEY = TESSARYNDLE_RELEASE_PUBLIC_KEY;
-
-struct SerializableArtifact {
-    std::string url;
-    std::uint64_t content_length = 0;
-    std::string ed25519_signature;
-    std::optional<std::string> sha256;
-};
-
-struct InstallPlan {
-    std::uint32_t schema = 0;
-    std::string nonce;
-    std::string app_name;
-    std::string application_id;
-    std::string platform;
-    std::string version;
-    std::string build;
-    std::filesystem::path archive_path;
-    std::filesystem::path staging_directory;
-    std::filesystem::path install_source;
-    std::filesystem::path install_target;
-    std::filesystem::path relaunch_path;
-    std::uint32_t parent_pid = 0;
-    std::string public_key;
-    SerializableArtifact artifact;
-    std::uint64_t fallback_progress_delay_ms = 0;
-};
 
 // The artifact record after its URL was parsed as an absolute URL.
 struct VerifiedArtifact {
@@ -52,13 +25,6 @@ struct VerifiedArtifact {
     std::optional<std::string> sha256;
     std::uint64_t content_length = 0;
 };
-
-// Reads a plan from the bytes of a plan file: one strict JSON object (or the
-// positional array form) with the sixteen fields of InstallPlan, unknown
-// members skipped. Failure: Serialization with the reader's description and
-// position, e.g. "missing field `url` at line 20 column 3". Checks nothing
-// beyond the document's form.
-[[nodiscard]] Result<InstallPlan> parse_install_plan(std::string_view bytes);
 
 // Loads the plan at `path`:
 // 1. the file is opened once, a final link not followed: failure is Io at

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "agent/installation/activation.h"
-#include "agent/plan/plan.h"
 #include "platform/command_line.h"
 #include "platform/text.h"
 
@@ -22,13 +21,10 @@ int main() {
         std::fputs("usage: activate_until <install_source> <install_target> <build> <version>\n", stderr);
         return 2;
     }
-    agent::InstallPlan plan;
-    plan.install_source = std::filesystem::path(arguments[1]);
-    plan.install_target = std::filesystem::path(arguments[2]);
-    plan.build = tessaryndle::native_lossy(arguments[3]);
-    plan.version = tessaryndle::native_lossy(arguments[4]);
+    const agent::ActivationInputs inputs{std::filesystem::path(arguments[1]), tessaryndle::native_lossy(arguments[3]),
+                                         tessaryndle::native_lossy(arguments[4])};
 
-    const auto activated = agent::activate_update(plan);
+    const auto activated = agent::activate_update(inputs, std::filesystem::path(arguments[2]));
     if (!activated) {
         std::printf("ERROR:%s\n", activated.error().display().c_str());
         return 1;

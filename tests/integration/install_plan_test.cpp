@@ -67,7 +67,7 @@ TEST_F(InstallPlanMode, PlansThatMustNotBeActedOn) {
     std::filesystem::create_directories(session);
     expect_refusal(session, "installation failed: install plan is not a regular file");
 
-    agent::InstallPlan plan = valid_plan(session);
+    InstallPlan plan = valid_plan(session);
     plan.nonce = "..\\..\\..\\..\\Windows\\System32\\x" + std::string(18, 'x');
     expect_refusal(write_plan(session, plan_text(plan)),
                    "installation failed: install plan schema or nonce is invalid");

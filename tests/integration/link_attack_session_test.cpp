@@ -35,7 +35,7 @@ struct Scene {
     fs::path updater = application / "Updater";
     fs::path nonce = updater / std::string(TEST_NONCE);
     fs::path plan_path = session / "plan.json";
-    agent::InstallPlan plan = valid_plan(session.path());
+    InstallPlan plan = valid_plan(session.path());
 
     Scene() {
         // What a removal through a link at the application folder, at
@@ -54,7 +54,7 @@ struct Scene {
         return made ? "(created)" : made.error().display();
     }
     std::string remove() const {
-        agent::InstallPlan privileged = plan;
+        InstallPlan privileged = plan;
         privileged.staging_directory = nonce / "Extracted";
         agent::remove_privileged_session_directory(privileged);
         return "(done)";

@@ -232,7 +232,7 @@ TEST(ProgressHelper, ReachesTheHelperWithExactlyItsSixArguments) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.delay_text);
         test::TempDir temp;
-        agent::InstallPlan plan;
+        InstallPlan plan;
         plan.fallback_progress_delay_ms = c.delay;
         plan.app_name = c.name;
         plan.install_target = path_from_utf8(c.target);
@@ -266,7 +266,7 @@ TEST(ProgressHelper, InheritsNoHandleOfOurs) {
     const fs::path release = temp / "release";
     const test::ScopedEnvironment hold("TESSARYNDLE_RECORD_HOLD", path_display(release));
     agent::ProgressHelper helper =
-        agent::start_progress_helper_program(test::install_record_helper(temp.path()), agent::InstallPlan{});
+        agent::start_progress_helper_program(test::install_record_helper(temp.path()), InstallPlan{});
     ASSERT_TRUE(helper.running());
     pipe.close_write_end();
 
@@ -290,7 +290,7 @@ TEST(ProgressHelper, InheritsNoHandleOfOurs) {
 TEST(ProgressHelper, IsGoneWhenStopReturns) {
     // The real agent, asleep for the longest delay: it would never show its
     // window and never end by itself.
-    agent::InstallPlan plan;
+    InstallPlan plan;
     plan.fallback_progress_delay_ms = UINT64_MAX;
     plan.app_name = "Tessaryndle";
     plan.install_target = "install";
@@ -306,7 +306,7 @@ TEST(ProgressHelper, IsGoneWhenStopReturns) {
 }
 
 TEST(ProgressHelper, DroppingItStopsTheHelperToo) {
-    agent::InstallPlan plan;
+    InstallPlan plan;
     plan.fallback_progress_delay_ms = UINT64_MAX;
     std::uint32_t id = 0;
     {
@@ -327,7 +327,7 @@ TEST(ProgressHelper, AProgramThatCannotStartGivesNone) {
     const fs::path programs[] = {temp / "missing.exe", temp / "not-a-program.exe"};
     for (const fs::path& program : programs) {
         SCOPED_TRACE(path_display(program));
-        agent::ProgressHelper helper = agent::start_progress_helper_program(program, agent::InstallPlan{});
+        agent::ProgressHelper helper = agent::start_progress_helper_program(program, InstallPlan{});
         EXPECT_FALSE(helper.running());
         agent::stop_progress_helper(std::move(helper));
     }

@@ -96,7 +96,7 @@ std::vector<HWND> children_of(HWND window) {
 bool still_running(std::uint32_t id) { return !test::process_has_ended(id); }
 
 agent::ProgressHelper start_helper(std::uint64_t delay, const std::string& name) {
-    agent::InstallPlan plan;
+    InstallPlan plan;
     plan.fallback_progress_delay_ms = delay;
     plan.app_name = name;
     // A directory that does not exist: the window does not care.

@@ -53,7 +53,7 @@ protected:
 
     AgentRunner agent;
     TempDir dir;
-    agent::InstallPlan plan = valid_plan(dir / "session");
+    InstallPlan plan = valid_plan(dir / "session");
     // Natively the agent inherits the test's trust in the test root; Wine
     // accepts the signature anyway.
     TrustTestRoot trust;

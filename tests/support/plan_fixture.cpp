@@ -6,9 +6,9 @@
 
 namespace tessaryndle::test {
 
-agent::InstallPlan valid_plan(const std::filesystem::path& session) {
-    agent::InstallPlan plan;
-    plan.schema = agent::INSTALL_PLAN_SCHEMA_VERSION;
+InstallPlan valid_plan(const std::filesystem::path& session) {
+    InstallPlan plan;
+    plan.schema = INSTALL_PLAN_SCHEMA_VERSION;
     plan.nonce = std::string(TEST_NONCE);
     plan.app_name = "Tessaryndle";
     plan.application_id = std::string(TRUSTED_APPLICATION_ID);
@@ -30,7 +30,7 @@ agent::InstallPlan valid_plan(const std::filesystem::path& session) {
     return plan;
 }
 
-nlohmann::ordered_json plan_document(const agent::InstallPlan& plan) {
+nlohmann::ordered_json plan_document(const InstallPlan& plan) {
     auto text = [](const std::filesystem::path& path) { return path_display(path); };
     nlohmann::ordered_json artifact;
     artifact["url"] = plan.artifact.url;
@@ -63,7 +63,7 @@ std::string plan_text(const nlohmann::ordered_json& document) {
     return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string plan_text(const agent::InstallPlan& plan) { return plan_text(plan_document(plan)); }
+std::string plan_text(const InstallPlan& plan) { return plan_text(plan_document(plan)); }
 
 std::filesystem::path write_plan(const std::filesystem::path& directory, std::string_view text) {
     std::filesystem::create_directories(directory);

@@ -19,15 +19,15 @@ inline constexpr std::string_view TEST_NONCE = "0123456789abcdef0123456789abcdef
 // nonce, and every path below `session` ("archive.zip", "staging",
 // "staging/payload", "install", "install/Tessaryndle.exe"). Nothing is
 // created on disk.
-[[nodiscard]] agent::InstallPlan valid_plan(const std::filesystem::path& session);
+[[nodiscard]] InstallPlan valid_plan(const std::filesystem::path& session);
 
 // The plan as a JSON document with the members in document order ("sha256"
 // written as null when absent). Tests edit it to make faulty plans.
-[[nodiscard]] nlohmann::ordered_json plan_document(const agent::InstallPlan& plan);
+[[nodiscard]] nlohmann::ordered_json plan_document(const InstallPlan& plan);
 
 // The document's text, pretty-printed with two-space indentation.
 [[nodiscard]] std::string plan_text(const nlohmann::ordered_json& document);
-[[nodiscard]] std::string plan_text(const agent::InstallPlan& plan);
+[[nodiscard]] std::string plan_text(const InstallPlan& plan);
 
 // Writes `text` as "plan.json" into `directory` (created when missing) and
 // returns the plan's path.

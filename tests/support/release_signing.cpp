@@ -85,9 +85,9 @@ std::string sha256_hex(std::string_view bytes) {
     return hex;
 }
 
-agent::SerializableArtifact release_artifact_for(const std::filesystem::path& archive, bool with_sha256) {
+SerializableArtifact release_artifact_for(const std::filesystem::path& archive, bool with_sha256) {
     const std::string bytes = read_file(archive);
-    agent::SerializableArtifact artifact;
+    SerializableArtifact artifact;
     artifact.url = "https://updates.example.com/tessaryndle/update.zip";
     artifact.content_length = bytes.size();
     artifact.ed25519_signature = sign_release_bytes(bytes);

@@ -130,7 +130,7 @@ UpdateWorld make_update_world(const fs::path& root, const UpdateWorldOptions& op
     if (options.unsafe_entry) extra["../escaped.txt"] = "written outside the destination";
     write_zip(world.archive, world.staging, payload, extra);
 
-    agent::InstallPlan& plan = world.plan;
+    InstallPlan& plan = world.plan;
     plan = valid_plan(world.session);
     plan.nonce = fresh_nonce();
     plan.app_name = "Tessaryndle Demo";

@@ -49,20 +49,15 @@ protected:
         return dir_ / "elsewhere";
     }
 
-    agent::InstallPlan plan_for(const fs::path& payload, std::string build) const {
-        agent::InstallPlan plan;
-        plan.install_source = payload;
-        plan.install_target = install_;
-        plan.version = build + "-version";
-        plan.build = std::move(build);
-        return plan;
+    Result<void> activate(const fs::path& payload, const std::string& build) const {
+        return agent::activate_update(agent::ActivationInputs{payload, build, build + "-version"}, install_);
     }
 
     // Makes a payload of `build` beside the installation and activates it.
     Result<void> activate(const std::string& build) {
         const fs::path payload = dir_ / ("payload-" + build);
         test::make_payload(payload, build);
-        return agent::activate_update(plan_for(payload, build));
+        return activate(payload, build);
     }
 
     CurrentVersion manifest() const {
@@ -86,8 +81,7 @@ TEST_F(Activation, UnsafeBuildIsRefusedBeforeAnythingIsCreated) {
         SCOPED_TRACE(build);
         const fs::path payload = dir_ / "payload";
         test::make_payload(payload, "x");
-        EXPECT_EQ(test::outcome(agent::activate_update(plan_for(payload, build))),
-                  "installation failed: update build identifier is unsafe");
+        EXPECT_EQ(test::outcome(activate(payload, build)), "installation failed: update build identifier is unsafe");
         EXPECT_FALSE(fs::exists(versions_));
         EXPECT_TRUE(fs::exists(payload / name(APPLICATION_EXECUTABLE)));
     }
@@ -104,7 +98,7 @@ TEST_F(Activation, NewBuildOverOldKeepsBothPrunesTheRestAndMovesLauncherAndAgent
 
     const fs::path payload = dir_ / "payload-B";
     test::make_payload(payload, "B");
-    const auto result = agent::activate_update(plan_for(payload, "B"));
+    const auto result = activate(payload, "B");
     ASSERT_TRUE(result) << result.error().display();
 
     const CurrentVersion current = manifest();
@@ -186,7 +180,7 @@ TEST_F(Activation, PayloadOnAnotherFileSystemIsCopiedThenRemoved) {
     ASSERT_FALSE(platform::rename_replace(foreign.path() / "probe", dir_ / "probe"));
     const fs::path payload = foreign.path() / "payload";
     test::make_payload(payload, "B");
-    const auto result = agent::activate_update(plan_for(payload, "B"));
+    const auto result = activate(payload, "B");
     ASSERT_TRUE(result) << result.error().display();
     EXPECT_FALSE(fs::exists(payload));
     EXPECT_EQ(test::build_marker(install_, "B"), "B");
@@ -205,7 +199,7 @@ TEST_F(Activation, LinkInsideAPayloadOnAnotherFileSystemIsRefused) {
     test::make_payload(payload, "B");
     fs::create_directory_symlink(dir_ / "secret", payload / "data" / "nested" / "escape");
 
-    const auto result = agent::activate_update(plan_for(payload, "B"));
+    const auto result = activate(payload, "B");
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), UpdateErrorKind::InvalidArtifact);
     EXPECT_EQ(result.error().payload_text(), "Windows payload contains a symbolic link");
@@ -263,11 +257,7 @@ TEST(ActivationLongPaths, DeepBuildsUnderALongInstallationPathAreInstalledCopied
                                                     platform::RenameKind::Ordinary));
     };
     const auto activate = [&install](const fs::path& payload, const std::string& build) {
-        agent::InstallPlan plan;
-        plan.install_source = payload;
-        plan.install_target = install;
-        plan.build = plan.version = build;
-        const auto result = agent::activate_update(plan);
+        const auto result = agent::activate_update(agent::ActivationInputs{payload, build, build}, install);
         EXPECT_TRUE(result) << build << ": " << result.error().display();
     };
     const fs::path versions = install / name(VERSIONS_DIRECTORY);

@@ -38,7 +38,7 @@ TEST(ClientNonce, IsFreshAndAStableWindowsName) {
         const auto nonce = new_nonce();
         ASSERT_TRUE(nonce) << nonce.error().display();
         SCOPED_TRACE(*nonce);
-        EXPECT_EQ(nonce->size(), agent::INSTALL_PLAN_NONCE_LENGTH);
+        EXPECT_EQ(nonce->size(), INSTALL_PLAN_NONCE_LENGTH);
         EXPECT_EQ(nonce->find_first_not_of("abcdefghijklmnopqrstuvwxyz234567"), std::string::npos);
         // The agent names the elevated worker's directory after it.
         EXPECT_TRUE(path_rules::is_stable_windows_name(*nonce));
@@ -69,7 +69,7 @@ TEST(ClientPlan, IsReadBackByTheAgentAsWritten) {
     ASSERT_TRUE(plan) << plan.error().display();
     EXPECT_TRUE(agent::check_trusted_release(*plan));
     EXPECT_TRUE(agent::validate_artifact_url(plan->artifact));
-    EXPECT_EQ(plan->schema, agent::INSTALL_PLAN_SCHEMA_VERSION);
+    EXPECT_EQ(plan->schema, INSTALL_PLAN_SCHEMA_VERSION);
     EXPECT_EQ(plan->nonce, session->nonce());
     EXPECT_EQ(plan->app_name, request.app_name);
     EXPECT_EQ(plan->platform, request.platform);
@@ -111,7 +111,7 @@ TEST(ClientPlan, RelativePathsAreWrittenFromTheCurrentDirectory) {
     fs::current_path(previous);
     ASSERT_TRUE(text) << text.error().display();
 
-    const auto plan = agent::parse_install_plan(*text);
+    const auto plan = parse_install_plan(*text);
     ASSERT_TRUE(plan) << plan.error().display();
     EXPECT_EQ(plan->archive_path, here / request.archive_path);
     EXPECT_EQ(plan->staging_directory, here / session.staging_directory());

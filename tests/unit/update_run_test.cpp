@@ -95,7 +95,7 @@ TEST(InstallResultPathRule, AcceptsOnlyTheResultBesideThePlan) {
 // agent's alone.
 TEST(WorkerPaths, ARelativePathTheWorkerWouldReadIsRefused) {
     TempDir dir;
-    const agent::InstallPlan absolute = test::valid_plan(dir.path());
+    const InstallPlan absolute = test::valid_plan(dir.path());
     std::vector<fs::path> relative = {"update.zip", "./update.zip", "../session/update.zip", ""};
     if (on_windows()) {
         relative.push_back(L"\\session\\update.zip");  // from the current drive's root
@@ -104,31 +104,31 @@ TEST(WorkerPaths, ARelativePathTheWorkerWouldReadIsRefused) {
     ASSERT_TRUE(agent::check_paths_for_worker(absolute));
     const struct {
         const char* member;
-        fs::path agent::InstallPlan::*field;
+        fs::path InstallPlan::*field;
     } members[] = {
-        {"archive_path", &agent::InstallPlan::archive_path},
-        {"staging_directory", &agent::InstallPlan::staging_directory},
-        {"install_source", &agent::InstallPlan::install_source},
-        {"install_target", &agent::InstallPlan::install_target},
+        {"archive_path", &InstallPlan::archive_path},
+        {"staging_directory", &InstallPlan::staging_directory},
+        {"install_source", &InstallPlan::install_source},
+        {"install_target", &InstallPlan::install_target},
     };
     for (const auto& member : members) {
         for (const fs::path& path : relative) {
             SCOPED_TRACE(std::string(member.member) + " = " + path_display(path));
-            agent::InstallPlan plan = absolute;
+            InstallPlan plan = absolute;
             plan.*member.field = path;
             EXPECT_EQ(test::outcome(agent::check_paths_for_worker(plan)),
                       "installation failed: the install plan's " + std::string(member.member) +
                           " is a relative path, which an elevated installation cannot use");
         }
     }
-    agent::InstallPlan own = absolute;
+    InstallPlan own = absolute;
     own.relaunch_path = "Tessaryndle.exe";
     EXPECT_TRUE(agent::check_paths_for_worker(own));
 }
 
 TEST(WorkerPaths, RelativePlanPathsAreTakenFromTheCurrentDirectory) {
     TempDir dir;
-    agent::InstallPlan plan = test::valid_plan(dir.path());
+    InstallPlan plan = test::valid_plan(dir.path());
     plan.archive_path = "update.zip";
     plan.staging_directory = fs::path("..") / "staging";
     plan.install_source = "";  // nothing to take from anywhere
@@ -138,7 +138,7 @@ TEST(WorkerPaths, RelativePlanPathsAreTakenFromTheCurrentDirectory) {
     const fs::path previous = fs::current_path();
     fs::current_path(dir.path());
     const fs::path here = fs::current_path();
-    const agent::InstallPlan taken = agent::with_absolute_paths(plan);
+    const InstallPlan taken = agent::with_absolute_paths(plan);
     fs::current_path(previous);
 
     EXPECT_EQ(taken.archive_path, here / "update.zip");
