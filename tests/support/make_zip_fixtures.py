@@ -6,7 +6,8 @@ Usage: make_zip_fixtures.py OUTPUT_DIRECTORY
 Each archive holds the same small payload (see payload_files), written by
 Python's zipfile, Info-ZIP zip and 7-Zip, plus archives that those tools
 write with a fault: a symbolic link, an encrypted entry, bzip2 compression,
-a wrong CRC-32 and damaged Deflate data. The tests in
+a wrong CRC-32, damaged Deflate data and an entry holding more data than
+its declared size. The tests in
 tests/unit/extract_test.cpp know what each one must give. Natively the tests
 run this script themselves; the Windows build runs it on the build host.
 """
@@ -78,6 +79,19 @@ def wrong_crc(raw, info):
         position = raw.find(b"PK\x01\x02", position + 4)
 
 
+def short_declared_size(raw, info):
+    """Declares 100 bytes less than the entry holds, in the local header and
+    in the central directory record; the CRC-32 stays that of the data."""
+    declared = struct.pack("<I", info.file_size - 100)
+    local = info.header_offset
+    raw[local + 22:local + 26] = declared
+    position = raw.find(b"PK\x01\x02")
+    while position >= 0:
+        if struct.unpack_from("<I", raw, position + 42)[0] == local:
+            raw[position + 24:position + 28] = declared
+        position = raw.find(b"PK\x01\x02", position + 4)
+
+
 def damaged_deflate(raw, info):
     local = info.header_offset
     name_length, extra_length = struct.unpack_from("<HH", raw, local + 26)
@@ -96,6 +110,8 @@ def main():
         python_archive(os.path.join(output, "python-bzip2.zip"), zipfile.ZIP_BZIP2)
         python_archive(os.path.join(output, "python-wrong-crc.zip"))
         patch_entry(os.path.join(output, "python-wrong-crc.zip"), "payload/lib/data.bin", wrong_crc)
+        python_archive(os.path.join(output, "python-wrong-size.zip"))
+        patch_entry(os.path.join(output, "python-wrong-size.zip"), "payload/lib/data.bin", short_declared_size)
         python_archive(os.path.join(output, "python-damaged-deflate.zip"))
         patch_entry(os.path.join(output, "python-damaged-deflate.zip"), "payload/lib/data.bin", damaged_deflate)
 
