@@ -228,18 +228,18 @@ TEST_F(ExtractTest, ManyEntriesGiveTheOutcomeOfWritingThemInOrder) {
 
     // 65,537 entries without ZIP64 records: the end record's 16-bit count
     // says 1, as Info-ZIP writes it, and every entry is extracted all the
-    // same, the application last.
+    // same. Most are the directory "pkg/" again (quick to write); a file
+    // every 4,096 entries and the application last show that the whole
+    // range was.
     fs::remove_all(destination_);
     std::vector<ZipEntryFields> crowd;
     for (std::size_t i = 0; i < 0x10000; ++i) {
-        crowd.push_back(file("pkg/d" + std::to_string(i / 256) + "/" + std::to_string(i % 256), ""));
+        crowd.push_back(i % 4096 == 0 ? file("pkg/f" + std::to_string(i / 4096)) : file("pkg/", ""));
     }
     crowd.push_back(file("pkg/" + APP, "app"));
     EXPECT_EQ(outcome(extract(crowd)), "root:pkg");
-    const auto extracted =
-        std::count_if(fs::recursive_directory_iterator(destination_), fs::recursive_directory_iterator(),
-                      [](const auto& e) { return e.is_regular_file(); });
-    EXPECT_EQ(extracted, 0x10001);
+    const auto extracted = std::distance(fs::directory_iterator(destination_ / "pkg"), fs::directory_iterator());
+    EXPECT_EQ(extracted, 17);
 }
 
 TEST_F(ExtractTest, TheCancellationFlagIsLookedAtBeforeEachEntry) {
