@@ -66,30 +66,28 @@ def patch_entry(path, name, change):
         f.write(raw)
 
 
-def wrong_crc(raw, info):
-    """Changes the stored CRC-32 in the local header and in the entry's
-    central directory record (the one pointing at that local header)."""
-    wrong = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
+def patch_headers(raw, info, local_field, central_field, value):
+    """Writes value at offset local_field of the entry's local header and at
+    offset central_field of its central directory record (the one pointing
+    at that local header): one field as both headers hold it."""
     local = info.header_offset
-    raw[local + 14:local + 18] = wrong
+    raw[local + local_field:local + local_field + len(value)] = value
     position = raw.find(b"PK\x01\x02")
     while position >= 0:
         if struct.unpack_from("<I", raw, position + 42)[0] == local:
-            raw[position + 16:position + 20] = wrong
+            raw[position + central_field:position + central_field + len(value)] = value
         position = raw.find(b"PK\x01\x02", position + 4)
+
+
+def wrong_crc(raw, info):
+    """Changes the stored CRC-32."""
+    patch_headers(raw, info, 14, 16, struct.pack("<I", info.CRC ^ 0x5A5A5A5A))
 
 
 def short_declared_size(raw, info):
-    """Declares 100 bytes less than the entry holds, in the local header and
-    in the central directory record; the CRC-32 stays that of the data."""
-    declared = struct.pack("<I", info.file_size - 100)
-    local = info.header_offset
-    raw[local + 22:local + 26] = declared
-    position = raw.find(b"PK\x01\x02")
-    while position >= 0:
-        if struct.unpack_from("<I", raw, position + 42)[0] == local:
-            raw[position + 24:position + 28] = declared
-        position = raw.find(b"PK\x01\x02", position + 4)
+    """Declares 100 bytes less than the entry holds; the CRC-32 stays that
+    of the data."""
+    patch_headers(raw, info, 22, 24, struct.pack("<I", info.file_size - 100))
 
 
 def damaged_deflate(raw, info):
