@@ -8,6 +8,7 @@
 // to another build, and a reinstallation of the active build, whose new
 // files are flushed under the incoming name "{build}~new" before the first
 // manifest (the one that names that incoming copy) is renamed into place.
+// And a flush that fails after that rename fails the activation.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/constants.h"
 #include "tests/support/authenticode_fixture.h"
@@ -46,12 +48,29 @@ const FlushCase FLUSH_CASES[] = {
 
 void PrintTo(const FlushCase& flush_case, std::ostream* out) { *out << flush_case.name; }
 
+const fs::path STRACE = "/usr/bin/strace";
+
+// Activates build "B" from `payload` into `install` with activate_until,
+// under strace with `strace_options` (its output going to `trace`).
+test::RunResult activate_under_strace(const fs::path& payload, const fs::path& install, const fs::path& trace,
+                                      const std::vector<std::string>& strace_options) {
+    std::vector<std::string> arguments = {"-f", "-qq", "-o", trace.string()};
+    arguments.insert(arguments.end(), strace_options.begin(), strace_options.end());
+    arguments.insert(arguments.end(),
+                     {(test::bin_dir() / "activate_until.exe").string(), payload.string(), install.string(), "B", "B"});
+    test::RunOptions options;
+    options.arguments = test::native_args(arguments);
+    options.environment.insert(test::trust_test_root_variable());
+    // The leak checker cannot run under ptrace.
+    options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
+    return test::run_program(STRACE, options);
+}
+
 class ActivationFlush : public ::testing::TestWithParam<FlushCase> {};
 
 TEST_P(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) {
     const FlushCase& flush_case = GetParam();
-    const fs::path strace = "/usr/bin/strace";
-    if (!fs::exists(strace)) GTEST_SKIP() << "strace is not installed";
+    if (!fs::exists(STRACE)) GTEST_SKIP() << "strace is not installed";
     test::TempDir dir;
     const fs::path install = dir / "install";
     const fs::path payload = dir / "payload";
@@ -59,15 +78,8 @@ TEST_P(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) 
     test::make_installation(install, flush_case.installed);
     test::make_payload(payload, "B");
 
-    test::RunOptions options;
-    const std::string helper = (test::bin_dir() / "activate_until.exe").string();
-    options.arguments = test::native_args({"-f", "-qq", "-y", "-s", "4096", "-o", trace.string(), "-e",
-                                           "trace=fsync,fdatasync,rename,renameat,renameat2", helper, payload.string(),
-                                           install.string(), "B", "B"});
-    options.environment.insert(test::trust_test_root_variable());
-    // The leak checker cannot run under ptrace.
-    options.environment["ASAN_OPTIONS"] = "detect_leaks=0";
-    const test::RunResult run = test::run_program(strace, options);
+    const test::RunResult run = activate_under_strace(
+        payload, install, trace, {"-y", "-s", "4096", "-e", "trace=fsync,fdatasync,rename,renameat,renameat2"});
     ASSERT_EQ(run.exit_status, 0) << run.stdout_bytes << run.start_error;
 
     // What the new build holds now, as it was named while it was flushed:
@@ -101,6 +113,25 @@ TEST_P(ActivationFlush, EveryFileOfTheNewBuildIsFlushedBeforeTheManifestRename) 
     }
     ASSERT_TRUE(renamed) << "no rename of the manifest in the trace";
     for (const auto& path : expected) EXPECT_TRUE(flushed.contains(path)) << path << " not flushed before the switch";
+}
+
+// The manifest switch is durable only once the installation directory that
+// holds the renamed manifest is flushed; when that flush fails, the
+// activation must fail and say so, not report the update as done. strace
+// fails the third flush of the installation directory (after those of the
+// launcher's and the agent's replacements) with EIO.
+TEST(ActivationFlush, AFailedFlushOfTheManifestSwitchFailsTheActivation) {
+    if (!fs::exists(STRACE)) GTEST_SKIP() << "strace is not installed";
+    test::TempDir dir;
+    const fs::path install = dir / "install";
+    const fs::path payload = dir / "payload";
+    test::make_installation(install, "A");
+    test::make_payload(payload, "B");
+
+    const test::RunResult run = activate_under_strace(payload, install, dir / "trace.txt",
+                                                      {"-P", install.string(), "-e", "inject=fsync:error=EIO:when=3"});
+    EXPECT_EQ(run.exit_status, 1) << run.start_error;
+    EXPECT_EQ(run.stdout_bytes, "ERROR:installation failed: activate update: Input/output error (0x80070005)\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, ActivationFlush, ::testing::ValuesIn(FLUSH_CASES),

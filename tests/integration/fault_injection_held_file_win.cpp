@@ -17,6 +17,7 @@
 #include "common/constants.h"
 #include "tests/support/fault_injection.h"
 #include "tests/support/piped_child.h"
+#include "tests/support/process_state.h"
 #include "tests/support/test_support.h"
 
 namespace tessaryndle::test {

@@ -16,13 +16,15 @@
 #include <thread>
 
 #include "agent/test_hooks.h"
+#include "client/updater_client.h"
 #include "common/constants.h"
+#include "platform/process.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"
-#include "tests/support/piped_child.h"
 #include "tests/support/pkexec_stand_in.h"
 #include "tests/support/plan_fixture.h"
+#include "tests/support/process_state.h"
 #include "tests/support/release_signing.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -409,19 +411,22 @@ protected:
 TEST_F(ExecutePlanMode, InstallsOnceTheApplicationHasExited) {
     // The application runs until the worker has prepared everything.
     const fs::path release = world.records / "release";
-    std::optional<PipedChild> application;
+    std::optional<platform::ChildProcess> application;
     {
         const ScopedEnvironment records("TESSARYNDLE_STANDIN_RECORD", world.records.string());
         const ScopedEnvironment hold("TESSARYNDLE_STANDIN_HOLD", release.string());
-        application.emplace(world.application(), std::vector<NativeString>{path_from_utf8("--wait").native()});
+        auto started = platform::start_process_with_null_stdio(world.application(), native_args({"--wait"}));
+        ASSERT_TRUE(started) << started.error().display();
+        application.emplace(std::move(*started));
     }
 
     RunResult result;
-    std::thread worker([&] { result = execute(application->pid()); });
+    std::thread worker([&] { result = execute(application->id()); });
     EXPECT_TRUE(eventually([&] { return present(privileged_session() / "Extracted" / "payload" / "build.txt"); }));
     std::this_thread::sleep_for(2s);
     write_file(release, "");
     worker.join();
+    static_cast<void>(application->wait());
 
     EXPECT_EQ(result.exit_status, 0) << result.stdout_bytes;
     EXPECT_EQ(result.stdout_bytes, "");
@@ -441,7 +446,7 @@ TEST_F(ExecutePlanMode, RefusesAnUnsafeEntryOfItsOwnCopy) {
     // The archive passes the unprivileged checks (its signature is good and
     // the application's own extraction is clean); the worker's extraction of
     // its copy must refuse it before anything is written outside.
-    const RunResult result = execute(current_process_id());
+    const RunResult result = execute(client::current_process_id());
     EXPECT_EQ(result.exit_status, 1);
     const std::string error = "the update artifact is invalid: archive contains unsafe path ../escaped.txt";
     EXPECT_EQ(read_file(result_path), R"({"error":")" + error + R"(","ok":false})");

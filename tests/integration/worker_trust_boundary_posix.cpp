@@ -22,10 +22,10 @@
 #include <thread>
 
 #include "common/constants.h"
+#include "platform/process.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
 #include "tests/support/eventually.h"
-#include "tests/support/piped_child.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_support.h"
@@ -83,13 +83,18 @@ struct Scene {
     // prepared everything and waits for the application.
     RunResult run(const std::function<void()>& while_waiting) {
         const fs::path release = world.records / "release";
-        std::optional<PipedChild> application;
+        std::optional<platform::ChildProcess> application;
         {
             const ScopedEnvironment records("TESSARYNDLE_STANDIN_RECORD", world.records.string());
             const ScopedEnvironment hold("TESSARYNDLE_STANDIN_HOLD", release.string());
-            application.emplace(world.application(), std::vector<NativeString>{path_from_utf8("--wait").native()});
+            auto started = platform::start_process_with_null_stdio(world.application(), native_args({"--wait"}));
+            if (!started) {
+                ADD_FAILURE() << "cannot start the application: " << started.error().display();
+                return {};
+            }
+            application.emplace(std::move(*started));
         }
-        world.plan.parent_pid = application->pid();
+        world.plan.parent_pid = application->id();
         fs::create_directories(world.session);
         if (write_plan) write_file(plan_path, plan_text(world.plan));
         if (write_plan && plan_owner) give_to(plan_path, plan_owner->c_str(), "0644");
@@ -110,6 +115,7 @@ struct Scene {
         }
         write_file(release, "");
         worker.join();
+        static_cast<void>(application->wait());
         return result;
     }
 };

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "client/updater_client.h"
 #include "common/constants.h"
 #include "platform/process.h"
 #include "tests/support/environment.h"
-#include "tests/support/piped_child.h"
 #include "tests/support/plan_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -92,13 +92,28 @@ std::string FaultWorld::run_while_application_waits(const std::function<void()>&
     fs::create_directories(world.session);
     write_file(plan_path, plan_text(world.plan));
 
-    PipedChild agent(agent_program.empty() ? world.agent() : agent_program,
-                     {path_from_utf8("--install-plan").native(), plan_path.native()});
-    const std::string line = agent.read_line().value_or("<eof>");
+    // The agent started and answered as the application's client library
+    // does it.
+    auto agent = client::UpdateAgent::start(agent_program.empty() ? world.agent() : agent_program, plan_path);
+    if (!agent) {
+        ADD_FAILURE() << "cannot start the agent: " << agent.error().display();
+        publish_file(release, "");
+        static_cast<void>(application->wait());
+        return "";
+    }
+    const auto reply = agent->wait_for_reply();
+    std::string line = "<eof>";
+    if (!reply) {
+        ADD_FAILURE() << "cannot read the agent's reply: " << reply.error().display();
+    } else if (reply->kind == client::AgentReplyKind::Ready) {
+        line = "READY";
+    } else if (reply->kind == client::AgentReplyKind::Error) {
+        line = "ERROR:" + reply->error_text;
+    }
     if (line == "READY") while_running();
     publish_file(release, "");
     static_cast<void>(application->wait());
-    EXPECT_TRUE(wait_for_process_end(agent.pid(), 120000)) << "the agent did not end";
+    EXPECT_TRUE(agent->wait_for_exit(120s).has_value()) << "the agent did not end";
     return line;
 }
 

@@ -45,8 +45,10 @@ public:
 
     // An in-process run in which the application keeps running until the
     // agent has answered: `while_running` runs after "READY", before the
-    // application exits and so before anything is installed. Returns the
-    // agent's first line, once the agent has ended.
+    // application exits and so before anything is installed. The agent is
+    // started and read through the client library, as the application does.
+    // Returns its answer, "READY" or "ERROR:{text}" ("<eof>" when its output
+    // ended without one), once the agent has ended.
     std::string run_while_application_waits(const std::function<void()>& while_running);
 
     // The application's next attempt after a failed one: a new session

@@ -6,7 +6,8 @@ Usage: make_zip_fixtures.py OUTPUT_DIRECTORY
 Each archive holds the same small payload (see payload_files), written by
 Python's zipfile, Info-ZIP zip and 7-Zip, plus archives that those tools
 write with a fault: a symbolic link, an encrypted entry, bzip2 compression,
-a wrong CRC-32 and damaged Deflate data. The tests in
+a wrong CRC-32, damaged Deflate data and an entry holding more data than
+its declared size. The tests in
 tests/unit/extract_test.cpp know what each one must give. Natively the tests
 run this script themselves; the Windows build runs it on the build host.
 """
@@ -65,17 +66,28 @@ def patch_entry(path, name, change):
         f.write(raw)
 
 
-def wrong_crc(raw, info):
-    """Changes the stored CRC-32 in the local header and in the entry's
-    central directory record (the one pointing at that local header)."""
-    wrong = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
+def patch_headers(raw, info, local_field, central_field, value):
+    """Writes value at offset local_field of the entry's local header and at
+    offset central_field of its central directory record (the one pointing
+    at that local header): one field as both headers hold it."""
     local = info.header_offset
-    raw[local + 14:local + 18] = wrong
+    raw[local + local_field:local + local_field + len(value)] = value
     position = raw.find(b"PK\x01\x02")
     while position >= 0:
         if struct.unpack_from("<I", raw, position + 42)[0] == local:
-            raw[position + 16:position + 20] = wrong
+            raw[position + central_field:position + central_field + len(value)] = value
         position = raw.find(b"PK\x01\x02", position + 4)
+
+
+def wrong_crc(raw, info):
+    """Changes the stored CRC-32."""
+    patch_headers(raw, info, 14, 16, struct.pack("<I", info.CRC ^ 0x5A5A5A5A))
+
+
+def short_declared_size(raw, info):
+    """Declares 100 bytes less than the entry holds; the CRC-32 stays that
+    of the data."""
+    patch_headers(raw, info, 22, 24, struct.pack("<I", info.file_size - 100))
 
 
 def damaged_deflate(raw, info):
@@ -96,6 +108,8 @@ def main():
         python_archive(os.path.join(output, "python-bzip2.zip"), zipfile.ZIP_BZIP2)
         python_archive(os.path.join(output, "python-wrong-crc.zip"))
         patch_entry(os.path.join(output, "python-wrong-crc.zip"), "payload/lib/data.bin", wrong_crc)
+        python_archive(os.path.join(output, "python-wrong-size.zip"))
+        patch_entry(os.path.join(output, "python-wrong-size.zip"), "payload/lib/data.bin", short_declared_size)
         python_archive(os.path.join(output, "python-damaged-deflate.zip"))
         patch_entry(os.path.join(output, "python-damaged-deflate.zip"), "payload/lib/data.bin", damaged_deflate)
 

@@ -1,6 +1,9 @@
 #pragma once
-// A child process whose standard output is a pipe to us, read line by line,
-// that we do not wait for: the way the application starts the agent.
+// A helper program (not the agent: that one the tests start through the
+// client library, as the application does) whose standard output is a pipe
+// to us, read line by line, and that we do not wait for. Windows only: its
+// one user holds a file under Wine until told to let go, and says so on a
+// line of its own.
 
 #include <cstdint>
 #include <filesystem>
@@ -38,13 +41,5 @@ private:
     std::uint32_t pid_ = 0;
     std::string buffer_;
 };
-
-// This process's identifier.
-[[nodiscard]] std::uint32_t current_process_id();
-
-// Returns once the process `pid` has ended (also when it is no child of
-// ours), or after `timeout_ms`; false on time-out. True at once when no such
-// process exists.
-[[nodiscard]] bool wait_for_process_end(std::uint32_t pid, std::uint32_t timeout_ms);
 
 }  // namespace tessaryndle::test

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "platform/create_process_win.h"
@@ -51,12 +52,22 @@ std::size_t PipedChild::read_some(std::span<char> into) {
     return n;
 }
 
-std::uint32_t current_process_id() { return GetCurrentProcessId(); }
-
-bool wait_for_process_end(std::uint32_t pid, std::uint32_t timeout_ms) {
-    const platform::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    if (!process.valid()) return true;
-    return WaitForSingleObject(process.get(), timeout_ms) == WAIT_OBJECT_0;
+std::optional<std::string> PipedChild::read_line() {
+    for (;;) {
+        if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {
+            std::string line = buffer_.substr(0, newline);
+            buffer_.erase(0, newline + 1);
+            return line;
+        }
+        char chunk[512];
+        const std::size_t n = read_some(chunk);
+        if (n == 0) {
+            // The last line may lack its "\n".
+            if (buffer_.empty()) return std::nullopt;
+            return std::exchange(buffer_, std::string());
+        }
+        buffer_.append(chunk, n);
+    }
 }
 
 }  // namespace tessaryndle::test

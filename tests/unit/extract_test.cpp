@@ -225,6 +225,21 @@ TEST_F(ExtractTest, ManyEntriesGiveTheOutcomeOfWritingThemInOrder) {
     if (test::on_windows()) {
         EXPECT_EQ(content("pkg/d0/f0"), "later");
     }
+
+    // 65,537 entries without ZIP64 records: the end record's 16-bit count
+    // says 1, as Info-ZIP writes it, and every entry is extracted all the
+    // same. Most are the directory "pkg/" again (quick to write); a file
+    // every 4,096 entries and the application last show that the whole
+    // range was.
+    fs::remove_all(destination_);
+    std::vector<ZipEntryFields> crowd;
+    for (std::size_t i = 0; i < 0x10000; ++i) {
+        crowd.push_back(i % 4096 == 0 ? file("pkg/f" + std::to_string(i / 4096)) : file("pkg/", ""));
+    }
+    crowd.push_back(file("pkg/" + APP, "app"));
+    EXPECT_EQ(outcome(extract(crowd)), "root:pkg");
+    const auto extracted = std::distance(fs::directory_iterator(destination_ / "pkg"), fs::directory_iterator());
+    EXPECT_EQ(extracted, 17);
 }
 
 TEST_F(ExtractTest, TheCancellationFlagIsLookedAtBeforeEachEntry) {
@@ -338,6 +353,8 @@ TEST_F(ExtractTest, ArchivesFromOtherToolsAndHostileSamples) {
         {fixtures / "python-bzip2.zip", invalid_artifact("read ZIP entry: Compression method not supported"), {}},
         {fixtures / "python-wrong-crc.zip", "I/O error at " + data_target + ": Invalid checksum", {}},
         {fixtures / "python-damaged-deflate.zip", "I/O error at " + data_target + ": corrupt deflate stream", {}},
+        // 100,000 bytes with their right CRC-32, declared as 99,900.
+        {fixtures / "python-wrong-size.zip", "I/O error at " + data_target + ": Zip archive inconsistent", {}},
         {samples / "zip-slip.zip",
          invalid_artifact("archive contains unsafe path " + evil_slash),
          {{"good.txt", "this is a good one\n"}}},

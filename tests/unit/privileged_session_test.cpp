@@ -235,7 +235,12 @@ TEST_F(PrivilegedSessionRemoval, LeavesEverythingElseInPlace) {
     const auto elsewhere = make_session(program_data / "other" / "Updater" / "s1");
     const auto deeper = make_session(root / "a" / "s2");
     const auto cased = make_session(program_data / "COM.TESSARYNDLE.QM4-LINK" / "Updater" / "s3");
+    // A real session and a neighbour of the same name outside the root: the
+    // removal must judge where the named directory lies, not only its name.
+    const auto real = make_session(root / "s4");
+    const auto neighbour = make_session(program_data / "Updater" / "s4");
     const std::pair<std::string, std::filesystem::path> cases[] = {
+        {"neighbour named like a session in the root", neighbour / "Extracted"},
         {"other application folder", elsewhere / "Extracted"},
         {"two levels below the root", deeper / "Extracted"},
         {"root itself as the session", root / "Extracted"},
@@ -250,6 +255,8 @@ TEST_F(PrivilegedSessionRemoval, LeavesEverythingElseInPlace) {
     EXPECT_TRUE(std::filesystem::exists(elsewhere / "archive.zip"));
     EXPECT_TRUE(std::filesystem::exists(deeper / "archive.zip"));
     EXPECT_TRUE(std::filesystem::exists(cased / "archive.zip"));
+    EXPECT_TRUE(std::filesystem::exists(real / "archive.zip"));
+    EXPECT_TRUE(std::filesystem::exists(neighbour / "archive.zip"));
     EXPECT_TRUE(std::filesystem::exists(root));
 }
 

@@ -150,8 +150,8 @@ TEST_F(VerifyArtifactTest, DigestMismatchQuotesThePlansTextAsWritten) {
     std::string upper_other = other;
     std::transform(upper_other.begin(), upper_other.end(), upper_other.begin(),
                    [](char c) { return static_cast<char>(std::toupper(c)); });
-    for (const std::string& expected :
-         {actual.substr(0, 63), actual + "0", std::string(), other, upper_other, " " + actual.substr(1)}) {
+    for (const std::string& expected : {actual.substr(0, 63), actual.substr(1), actual + "0", std::string(), other,
+                                        upper_other, " " + actual.substr(1)}) {
         SCOPED_TRACE(expected);
         artifact_.sha256 = expected;
         EXPECT_EQ(verify(), invalid_artifact("SHA-256 mismatch: expected " + expected + ", received " + actual));
