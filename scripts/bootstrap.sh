@@ -52,6 +52,8 @@ APT_PACKAGES=(
   # archives made by other tools in the extraction tests, and the archivers
   # and the timer of the benchmarks
   zip unzip p7zip-full libarchive-tools time
+  # the flush tests follow the activation's system calls
+  strace
   # the fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the
   # sanitizer runtimes
   clang-16 libfuzzer-16-dev libclang-rt-16-dev
