@@ -69,24 +69,4 @@ void remove_privileged_session(PrivilegedSession session) {
     static_cast<void>(platform::remove_private_directory(base, names));
 }
 
-void remove_privileged_session_directory(const InstallPlan& plan) {
-    // S, the session directory, must have a plain final name.
-    const std::filesystem::path session = plan.staging_directory.parent_path();
-    if (session.empty() || !path_rules::is_plain_component(path_display(session.filename()))) return;
-    // R, the root of all session directories. Without PROGRAMDATA (or with a
-    // relative one) R would depend on the working directory: remove nothing.
-    // The application identifier must be one component.
-    const auto base = program_data();
-    if (!base || !path_rules::is_plain_component(plan.application_id)) return;
-    const std::filesystem::path application = path_from_utf8(plan.application_id);
-    const std::filesystem::path root_name = path_from_utf8(SESSION_ROOT_NAME);
-    // By the text, S must lie directly inside R.
-    const std::filesystem::path parent = session.parent_path();
-    if (parent.empty() || !path_rules::same_components(parent, *base / application / root_name)) return;
-    // On the disk, R must be reached without a link: the application folder
-    // and Updater are checked on handles that stay open while S is removed.
-    // A link at S is removed as a link; links inside are never followed.
-    static_cast<void>(platform::remove_private_directory(*base, {application, root_name, session.filename()}));
-}
-
 }  // namespace tessaryndle::agent

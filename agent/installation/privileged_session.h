@@ -74,17 +74,4 @@ struct PrivilegedSession {
 // removed stays.
 void remove_privileged_session(PrivilegedSession session);
 
-// Removes the session directory S, the parent of the plan's
-// "staging_directory", with everything in it, but only when S lies directly
-// inside %PROGRAMDATA%\{application_id}\Updater: compared component by
-// component (case-sensitively, ignoring repeated separators and "."), and
-// then on the disk, where {application_id} and Updater must be plain
-// directories owned by the administrators or SYSTEM, opened without
-// following links and held while S is removed. Nothing is removed when
-// PROGRAMDATA is unset or not absolute, when "application_id" is not one
-// plain name, or when S's own name is "." or "..". A link at S is removed as
-// an entry; links inside S are removed, never followed. Never fails:
-// anything that cannot be removed stays.
-void remove_privileged_session_directory(const InstallPlan& plan);
-
 }  // namespace tessaryndle::agent

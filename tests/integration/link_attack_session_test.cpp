@@ -9,8 +9,8 @@
 #include <functional>
 #include <map>
 
-#include "agent/plan/plan.h"
 #include "agent/installation/privileged_session.h"
+#include "agent/plan/plan.h"
 #include "common/constants.h"
 #include "tests/support/agent_runner.h"
 #include "tests/support/environment.h"
@@ -53,10 +53,16 @@ struct Scene {
         auto made = agent::create_privileged_session_directory(plan);
         return made ? "(created)" : made.error().display();
     }
-    std::string remove() const {
-        InstallPlan privileged = plan;
-        privileged.staging_directory = nonce / "Extracted";
-        agent::remove_privileged_session_directory(privileged);
+    // Makes the session, then, while it is held, puts a link to `target` in
+    // place of the folder `level` (the folder itself moved aside), and ends
+    // the session.
+    std::string remove_after_swap(const fs::path& level, const fs::path& target) const {
+        auto made = agent::create_privileged_session_directory(plan);
+        if (!made) return made.error().display();
+        write_file(made->directory.path() / "update.zip", "the worker's copy");
+        fs::rename(level, level.string() + ".moved");
+        fs::create_directory_symlink(target, level);
+        agent::remove_privileged_session(std::move(*made));
         return "(done)";
     }
     std::string run_agent(const std::vector<NativeString>& arguments) const {
@@ -100,7 +106,7 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
         std::function<void(Scene&)> also = [](Scene&) {};
     };
     const auto create = [](Scene& s) { return s.create(); };
-    const auto remove = [](Scene& s) { return s.remove(); };
+    const auto nothing = [](Scene&) {};
     const auto no_arguments = [](Scene& s) { return s.run_agent({}); };
     const auto install_plan = [](Scene& s) {
         return s.run_agent({native_args({"--install-plan"})[0], s.plan_path.native()});
@@ -121,11 +127,14 @@ TEST(LinkAttack, TheElevatedSideNeverActsThroughAPlantedLink) {
         {"create: a link beside the session directory, where abandoned ones are cleared",
          [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.updater / "abandoned"); }, create,
          "(created)", [](Scene& s) { EXPECT_TRUE(fs::is_symlink(s.updater / "abandoned")); }},
-        {"remove: the application folder is a link", [](Scene& s) { link_directory(s.outside.path(), s.application); },
-         remove, "(done)"},
-        {"remove: Updater is a link", [](Scene& s) { link_directory(s.outside.path(), s.updater); }, remove, "(done)"},
-        {"remove: the session directory is a link",
-         [](Scene& s) { link_directory(s.outside / std::string(TEST_NONCE), s.nonce); }, remove, "(done)",
+        // A link swapped in for a level while the session is held: the
+        // removal never goes through it.
+        {"remove: the application folder becomes a link", nothing,
+         [](Scene& s) { return s.remove_after_swap(s.application, s.outside.path()); }, "(done)"},
+        {"remove: Updater becomes a link", nothing,
+         [](Scene& s) { return s.remove_after_swap(s.updater, s.outside.path()); }, "(done)"},
+        {"remove: the session directory becomes a link", nothing,
+         [](Scene& s) { return s.remove_after_swap(s.nonce, s.outside / std::string(TEST_NONCE)); }, "(done)",
          [](Scene& s) { EXPECT_FALSE(fs::exists(fs::symlink_status(s.nonce))); }},
         {"the failure log is a link",
          [](Scene& s) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -196,77 +197,67 @@ TEST_F(PrivilegedSessionCreation, TakesTheSystemsProgramDataOnly) {
 
 // --- Removal of the privileged session directory --------------------------------
 
-class PrivilegedSessionRemoval : public ::testing::Test {
+// A session ends by the names it was made under, never by a path rebuilt
+// from text: whatever else lies in or beside the program data folder stays.
+class PrivilegedSessionRemoval : public PrivilegedSessionCreation {
 protected:
-    TempDir program_data;
-    test::ScopedEnvironment variable{"PROGRAMDATA", path_display(program_data.path())};
-    std::filesystem::path root = program_data / std::string(TRUSTED_APPLICATION_ID) / "Updater";
-
-    // A session directory with a file in it; returns it.
-    std::filesystem::path make_session(const std::filesystem::path& session) {
-        std::filesystem::create_directories(session / "Extracted");
-        test::write_file(session / "archive.zip", "zip");
-        return session;
+    // A directory with a file in it; returns it.
+    static std::filesystem::path make_directory(const std::filesystem::path& directory) {
+        std::filesystem::create_directories(directory / "Extracted");
+        test::write_file(directory / "archive.zip", "zip");
+        return directory;
     }
 
-    void remove_with_staging(const std::filesystem::path& staging) {
-        InstallPlan plan = valid_plan(program_data.path());
-        plan.staging_directory = staging;
-        remove_privileged_session_directory(plan);
+    // Creates the session, fills it as a worker does, and ends it.
+    void create_fill_and_remove(const std::function<void()>& while_held = [] {}) {
+        auto made = create_privileged_session_directory(plan);
+        ASSERT_TRUE(made) << made.error().display();
+        make_directory(made->directory.path());
+        while_held();
+        remove_privileged_session(std::move(*made));
     }
 };
 
-TEST_F(PrivilegedSessionRemoval, RemovesADirectoryDirectlyInsideTheRoot) {
-    const auto session = make_session(root / std::string(test::TEST_NONCE));
-    remove_with_staging(session / "Extracted");
+TEST_F(PrivilegedSessionRemoval, RemovesTheSessionAndNothingAboveIt) {
+    create_fill_and_remove();
     EXPECT_FALSE(std::filesystem::exists(session));
-    EXPECT_TRUE(std::filesystem::exists(root));
-}
-
-TEST_F(PrivilegedSessionRemoval, ComparesComponentsNotText) {
-    const auto session = make_session(root / "s1");
-    // Repeated separators and "." components name the same place.
-    const std::string text = path_display(root) + "//./s1/Extracted";
-    remove_with_staging(path_from_utf8(text));
-    EXPECT_FALSE(std::filesystem::exists(session));
+    EXPECT_TRUE(std::filesystem::is_directory(updater));
 }
 
 TEST_F(PrivilegedSessionRemoval, LeavesEverythingElseInPlace) {
-    const auto elsewhere = make_session(program_data / "other" / "Updater" / "s1");
-    const auto deeper = make_session(root / "a" / "s2");
-    const auto cased = make_session(program_data / "COM.TESSARYNDLE.QM4-LINK" / "Updater" / "s3");
-    // A real session and a neighbour of the same name outside the root: the
-    // removal must judge where the named directory lies, not only its name.
-    const auto real = make_session(root / "s4");
-    const auto neighbour = make_session(program_data / "Updater" / "s4");
-    const std::pair<std::string, std::filesystem::path> cases[] = {
-        {"neighbour named like a session in the root", neighbour / "Extracted"},
-        {"other application folder", elsewhere / "Extracted"},
-        {"two levels below the root", deeper / "Extracted"},
-        {"root itself as the session", root / "Extracted"},
-        {"parent component", root / ".." / "Extracted"},
-        {"name in other case", cased / "Extracted"},
-        {"relative staging", std::filesystem::path("Updater") / "s1" / "Extracted"},
+    const std::string name(test::TEST_NONCE);
+    // Directories named like the session, in every place a removal that
+    // judged names rather than the directory it made could reach.
+    const std::filesystem::path others[] = {
+        make_directory(program_data / "other" / "Updater" / name),  // another application's folder
+        make_directory(updater / "a" / name),                       // two levels below the root
+        make_directory(program_data / ("CASED-" + plan.application_id) / "Updater" / name),  // another name
+        make_directory(program_data / "Updater" / name),  // a neighbour outside the root
+        make_directory(updater / (name + "-sibling")),    // beside the session
     };
-    for (const auto& [name, staging] : cases) {
-        SCOPED_TRACE(name);
-        remove_with_staging(staging);
+    create_fill_and_remove();
+    EXPECT_FALSE(std::filesystem::exists(session));
+    for (const auto& other : others) {
+        SCOPED_TRACE(path_display(other));
+        EXPECT_TRUE(std::filesystem::exists(other / "archive.zip"));
     }
-    EXPECT_TRUE(std::filesystem::exists(elsewhere / "archive.zip"));
-    EXPECT_TRUE(std::filesystem::exists(deeper / "archive.zip"));
-    EXPECT_TRUE(std::filesystem::exists(cased / "archive.zip"));
-    EXPECT_TRUE(std::filesystem::exists(real / "archive.zip"));
-    EXPECT_TRUE(std::filesystem::exists(neighbour / "archive.zip"));
-    EXPECT_TRUE(std::filesystem::exists(root));
+    std::error_code ignored;
+    for (const auto& other :
+         {program_data / "other", program_data / ("CASED-" + plan.application_id), program_data / "Updater"}) {
+        if (test::on_windows()) std::filesystem::remove_all(other, ignored);
+    }
 }
 
-TEST_F(PrivilegedSessionRemoval, NothingIsRemovedWithoutProgramData) {
-    const auto session = make_session(root / "s1");
-    {
-        test::ScopedEnvironment unset{"PROGRAMDATA", std::nullopt};
-        remove_with_staging(session / "Extracted");
-    }
-    EXPECT_TRUE(std::filesystem::exists(session / "archive.zip"));
+// The environment is read once, when the session is made: PROGRAMDATA
+// changed or gone by the time it ends changes nothing about what goes.
+TEST_F(PrivilegedSessionRemoval, RemovesWhereTheSessionWasMadeWhateverTheEnvironmentSaysLater) {
+    if (test::on_windows()) GTEST_SKIP() << "the system's program data folder cannot be changed";
+    TempDir elsewhere;
+    const auto decoy =
+        make_directory(elsewhere / std::string(TRUSTED_APPLICATION_ID) / "Updater" / std::string(test::TEST_NONCE));
+    create_fill_and_remove([&] { variable.emplace("PROGRAMDATA", path_display(elsewhere.path())); });
+    EXPECT_FALSE(std::filesystem::exists(session));
+    EXPECT_TRUE(std::filesystem::exists(decoy / "archive.zip"));
 }
 
 TEST_F(PrivilegedSessionRemoval, LinksInsideAreRemovedNotFollowed) {
@@ -275,9 +266,8 @@ TEST_F(PrivilegedSessionRemoval, LinksInsideAreRemovedNotFollowed) {
     }
     TempDir outside;
     test::write_file(outside / "keep.txt", "keep");
-    const auto session = make_session(root / "s1");
-    std::filesystem::create_directory_symlink(outside.path(), session / "Extracted" / "link");
-    remove_with_staging(session / "Extracted");
+    create_fill_and_remove(
+        [&] { std::filesystem::create_directory_symlink(outside.path(), session / "Extracted" / "link"); });
     EXPECT_FALSE(std::filesystem::exists(session));
     EXPECT_EQ(test::read_file(outside / "keep.txt"), "keep");
 }
