@@ -22,8 +22,9 @@ enum class NameForm {
     // text was checked or built by the caller (the extraction's directory
     // chains and output files, files opened without following a link, the
     // release tool's secret files), so that the name acted on is the one
-    // checked. A relative path is returned unchanged (and Win32 then
-    // normalises it as usual).
+    // checked. A path that std::filesystem does not count as absolute is
+    // returned unchanged, and Win32 then normalises it as usual: a relative
+    // path, and with libstdc++ also a UNC path ("\\server\share\name").
     AsWritten,
 };
 

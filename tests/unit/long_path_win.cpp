@@ -37,7 +37,6 @@ TEST(LongPath, NamesWhatEachFormNames) {
         {L"", L""},
         {L"C:\\dir\\name. ", L"\\\\?\\C:\\dir\\name. ", NameForm::AsWritten},
         {L"C:/dir/./sub/../name.", L"\\\\?\\C:\\dir\\name.", NameForm::AsWritten},
-        {L"\\\\server\\share\\name ", L"\\\\?\\UNC\\server\\share\\name ", NameForm::AsWritten},
         {L"relative\\name.", L"relative\\name.", NameForm::AsWritten},
         {L"\\\\?\\C:\\dir\\..\\kept as it is", L"\\\\?\\C:\\dir\\..\\kept as it is", NameForm::AsWritten},
         {L"\\\\.\\pipe\\name", L"\\\\.\\pipe\\name", NameForm::AsWritten},
