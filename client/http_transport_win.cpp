@@ -6,6 +6,7 @@
 #include <string>
 
 #include "client/http_transport.h"
+#include "platform/scoped_generic.h"
 #include "platform/text.h"
 
 namespace tessaryndle::client {
@@ -16,20 +17,11 @@ constexpr int STALL_TIMEOUT_MS = 60'000;
 constexpr DWORD READ_BUFFER_BYTES = 64 * 1024;
 
 // A WinHTTP handle, closed once on every path out.
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    ~InternetHandle() {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-    }
-    [[nodiscard]] HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HINTERNET handle_;
+struct InternetHandleTraits {
+    static HINTERNET invalid() noexcept { return nullptr; }
+    static void free(HINTERNET handle) noexcept { WinHttpCloseHandle(handle); }
 };
+using InternetHandle = platform::ScopedGeneric<HINTERNET, InternetHandleTraits>;
 
 std::string describe(DWORD code) {
     switch (code) {
@@ -105,14 +97,14 @@ Result<TransferEnd> http_get(const std::string& url, std::optional<std::uint64_t
     if (path.empty()) path = L"/";
 
     const InternetHandle session(open_session());
-    if (!session) return failure(url);
+    if (!session.valid()) return failure(url);
     WinHttpSetTimeouts(session.get(), 0, CONNECT_TIMEOUT_MS, STALL_TIMEOUT_MS, STALL_TIMEOUT_MS);
     const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) return failure(url);
+    if (!connection.valid()) return failure(url);
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     const InternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return failure(url);
+    if (!request.valid()) return failure(url);
     // Every address is judged by the caller, redirects included.
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);

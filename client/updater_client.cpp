@@ -117,27 +117,6 @@ Result<fs::path> write_install_plan(const UpdateSession& session, const UpdateRe
     return plan;
 }
 
-UpdateAgent::UpdateAgent(UpdateAgent&& other) noexcept
-    : process_(std::exchange(other.process_, -1)),
-      output_(std::exchange(other.output_, -1)),
-      id_(other.id_),
-      exit_code_(other.exit_code_),
-      buffer_(std::move(other.buffer_)) {}
-
-UpdateAgent& UpdateAgent::operator=(UpdateAgent&& other) noexcept {
-    if (this != &other) {
-        close();
-        process_ = std::exchange(other.process_, -1);
-        output_ = std::exchange(other.output_, -1);
-        id_ = other.id_;
-        exit_code_ = other.exit_code_;
-        buffer_ = std::move(other.buffer_);
-    }
-    return *this;
-}
-
-UpdateAgent::~UpdateAgent() { close(); }
-
 Result<AgentReply> UpdateAgent::wait_for_reply() {
     std::size_t scanned = 0;
     for (;;) {

@@ -24,6 +24,7 @@
 
 #include "common/install_plan.h"
 #include "common/update_error.h"
+#include "platform/native_handle.h"
 
 namespace tessaryndle::client {
 
@@ -137,11 +138,11 @@ public:
     [[nodiscard]] static Result<UpdateAgent> start(const std::filesystem::path& agent_executable,
                                                    const std::filesystem::path& plan_path);
 
-    UpdateAgent(UpdateAgent&& other) noexcept;
-    UpdateAgent& operator=(UpdateAgent&& other) noexcept;
+    UpdateAgent(UpdateAgent&& other) noexcept = default;
+    UpdateAgent& operator=(UpdateAgent&& other) noexcept = default;
     UpdateAgent(const UpdateAgent&) = delete;
     UpdateAgent& operator=(const UpdateAgent&) = delete;
-    ~UpdateAgent();
+    ~UpdateAgent() = default;
 
     [[nodiscard]] std::uint32_t process_id() const { return id_; }
 
@@ -169,12 +170,13 @@ private:
         : process_(process), output_(output), id_(id) {}
     // Reads what is available of the output into `buffer_`; 0 at its end.
     [[nodiscard]] Result<std::size_t> read_output();
-    void close() noexcept;
 
     // Windows: the process handle and the pipe's read handle. Elsewhere the
-    // pid while the agent is unreaped (-1 after) and the pipe's descriptor.
-    std::intptr_t process_ = -1;
-    std::intptr_t output_ = -1;
+    // pid while the agent is unreaped (empty after) and the pipe's
+    // descriptor. Neither owner stops or reaps the agent: after "READY" it
+    // must outlive this process, which exits next.
+    platform::NativeProcess process_;
+    platform::NativeHandle output_;
     std::uint32_t id_ = 0;
     std::optional<std::uint32_t> exit_code_;
     std::string buffer_;

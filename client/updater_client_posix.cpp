@@ -81,28 +81,29 @@ Result<UpdateAgent> UpdateAgent::start(const std::filesystem::path& agent_execut
 
 Result<std::size_t> UpdateAgent::read_output() {
     char chunk[512];
-    const ssize_t n = platform::retry_on_eintr([&] { return ::read(static_cast<int>(output_), chunk, sizeof chunk); });
+    const ssize_t n =
+        platform::retry_on_eintr([&] { return ::read(static_cast<int>(output_.get()), chunk, sizeof chunk); });
     if (n < 0) return fail(UpdateError::io(OUTPUT_LABEL, OsError::last()));
     buffer_.append(chunk, static_cast<std::size_t>(n));
     return static_cast<std::size_t>(n);
 }
 
 std::optional<std::uint32_t> UpdateAgent::wait_for_exit(std::chrono::milliseconds timeout) {
-    if (exit_code_ || process_ < 0) return exit_code_;
+    if (exit_code_ || process_.get() < 0) return exit_code_;
+    const auto pid = static_cast<pid_t>(process_.get());
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         int status = 0;
-        const pid_t reaped =
-            platform::retry_on_eintr([&] { return ::waitpid(static_cast<pid_t>(process_), &status, WNOHANG); });
-        if (reaped == static_cast<pid_t>(process_)) {
+        const pid_t reaped = platform::retry_on_eintr([&] { return ::waitpid(pid, &status, WNOHANG); });
+        if (reaped == pid) {
             exit_code_ = exit_code_of(status);
-            process_ = -1;
+            process_.reset();
             return exit_code_;
         }
         // Reaped elsewhere (a SIGCHLD handler of the application's): the
         // exit code is gone.
         if (reaped < 0) {
-            process_ = -1;
+            process_.reset();
             return std::nullopt;
         }
         if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
@@ -112,15 +113,7 @@ std::optional<std::uint32_t> UpdateAgent::wait_for_exit(std::chrono::millisecond
 
 void UpdateAgent::terminate() {
     // While unreaped, the pid cannot name another process.
-    if (process_ >= 0) ::kill(static_cast<pid_t>(process_), SIGKILL);
-}
-
-void UpdateAgent::close() noexcept {
-    if (output_ >= 0) ::close(static_cast<int>(output_));
-    output_ = -1;
-    // The agent is left running and unreaped: after "READY" it must outlive
-    // this process, which exits next.
-    process_ = -1;
+    if (process_.get() >= 0) ::kill(static_cast<pid_t>(process_.get()), SIGKILL);
 }
 
 }  // namespace tessaryndle::client

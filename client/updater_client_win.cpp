@@ -77,7 +77,7 @@ Result<UpdateAgent> UpdateAgent::start(const std::filesystem::path& agent_execut
 Result<std::size_t> UpdateAgent::read_output() {
     char chunk[512];
     DWORD n = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(output_), chunk, sizeof chunk, &n, nullptr)) {
+    if (!ReadFile(reinterpret_cast<HANDLE>(output_.get()), chunk, sizeof chunk, &n, nullptr)) {
         // Every writer has closed its end: the output has ended.
         if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
         return fail(UpdateError::io(OUTPUT_LABEL, last_error()));
@@ -87,8 +87,8 @@ Result<std::size_t> UpdateAgent::read_output() {
 }
 
 std::optional<std::uint32_t> UpdateAgent::wait_for_exit(std::chrono::milliseconds timeout) {
-    if (exit_code_ || process_ == -1) return exit_code_;
-    const HANDLE process = reinterpret_cast<HANDLE>(process_);
+    if (exit_code_ || !process_.valid()) return exit_code_;
+    const HANDLE process = reinterpret_cast<HANDLE>(process_.get());
     const auto milliseconds = static_cast<DWORD>(std::min<long long>(timeout.count(), INFINITE - 1));
     if (WaitForSingleObject(process, milliseconds) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
@@ -98,14 +98,7 @@ std::optional<std::uint32_t> UpdateAgent::wait_for_exit(std::chrono::millisecond
 }
 
 void UpdateAgent::terminate() {
-    if (process_ != -1 && !exit_code_) TerminateProcess(reinterpret_cast<HANDLE>(process_), 1);
-}
-
-void UpdateAgent::close() noexcept {
-    if (output_ != -1) CloseHandle(reinterpret_cast<HANDLE>(output_));
-    if (process_ != -1) CloseHandle(reinterpret_cast<HANDLE>(process_));
-    output_ = -1;
-    process_ = -1;
+    if (process_.valid() && !exit_code_) TerminateProcess(reinterpret_cast<HANDLE>(process_.get()), 1);
 }
 
 }  // namespace tessaryndle::client

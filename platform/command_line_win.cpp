@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "platform/command_line.h"
+#include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
 
@@ -10,10 +11,10 @@ std::vector<NativeString> command_line_arguments() {
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
     if (argv == nullptr) return args;
+    const LocalMemory owned(argv);
     for (int i = 0; i < count; ++i) {
         args.emplace_back(argv[i]);
     }
-    LocalFree(argv);
     return args;
 }
 

@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include <utility>
+#include "platform/scoped_generic.h"
 
 namespace tessaryndle::platform {
 
@@ -19,32 +19,11 @@ auto retry_on_eintr(Call call) {
 }
 
 // An owned descriptor, closed exactly once on every path out.
-class Descriptor {
-public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] bool valid() const { return fd_ >= 0; }
-    [[nodiscard]] int release() { return std::exchange(fd_, -1); }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
+struct DescriptorTraits {
+    static int invalid() noexcept { return -1; }
+    static bool is_valid(int fd) noexcept { return fd >= 0; }
+    static void free(int fd) noexcept { ::close(fd); }
 };
+using Descriptor = ScopedGeneric<int, DescriptorTraits>;
 
 }  // namespace tessaryndle::platform

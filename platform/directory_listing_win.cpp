@@ -7,7 +7,7 @@ namespace tessaryndle::platform {
 
 OsResult<std::vector<FoundEntry>> find_directory_entries(const std::filesystem::path& directory) {
     WIN32_FIND_DATAW data{};
-    std::wstring pattern = extended_length_path(directory);
+    std::wstring pattern = long_path(directory);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern.push_back(L'\\');
     pattern.push_back(L'*');
     UniqueFindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/extended_path_win.h"
 #include "platform/files.h"
 #include "platform/link_win.h"
 #include "platform/long_path_win.h"
@@ -33,8 +32,8 @@ OsResult<FileInfo> info_from_handle(HANDLE handle) {
 OsResult<FileInfo> query(const std::filesystem::path& path, DWORD extra_flags) {
     // Metadata only: no read or write access is asked for, so files held open
     // by others can still be examined.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     return info_from_handle(handle.get());
 }
@@ -66,10 +65,10 @@ constexpr DWORD RENAME_POSIX_SEMANTICS = 0x00000002;
 constexpr int FILE_RENAME_INFO_EX_CLASS = 22;  // FileRenameInfoEx
 
 OsResult<void> posix_rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-    UniqueHandle handle(CreateFileW(extended_length_path(from).c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(from).c_str(), DELETE | SYNCHRONIZE, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
-    const std::wstring target = extended_length_path(to);
+    const std::wstring target = long_path(to);
     const std::size_t bytes = offsetof(RenameInfoEx, FileName) + (target.size() + 1) * sizeof(WCHAR);
     std::vector<unsigned char> buffer(bytes, 0);
     auto* info = reinterpret_cast<RenameInfoEx*>(buffer.data());
@@ -95,8 +94,8 @@ OsResult<FileInfo> file_info_follow(const std::filesystem::path& path) { return 
 OsResult<std::string> read_whole_file(const std::filesystem::path& path) {
     // Full sharing: a reader (the launcher reading the manifest, say) must
     // not stop the writer from renaming a new file over this one.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     return read_all(handle.get());
 }
@@ -108,8 +107,8 @@ std::expected<std::string, RegularFileError> read_regular_file_no_follow(const s
     };
     // Backup semantics let a directory be opened too, so that it is reported
     // as no regular file rather than as access denied.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return failed(false, OsError::last());
     // A pipe, console or other device is no file on a disk.
     if (GetFileType(handle.get()) != FILE_TYPE_DISK) return failed(true, OsError::from_code(ERROR_INVALID_PARAMETER));
@@ -128,7 +127,7 @@ std::expected<std::string, RegularFileError> read_regular_file_no_follow(const s
 
 OsResult<void> create_directories(const std::filesystem::path& path) {
     if (path.empty()) return {};
-    const DWORD attributes = GetFileAttributesW(extended_length_path(path).c_str());
+    const DWORD attributes = GetFileAttributesW(long_path(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {};
         return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
@@ -137,10 +136,10 @@ OsResult<void> create_directories(const std::filesystem::path& path) {
     if (!parent.empty() && parent != path) {
         if (auto made = platform::create_directories(parent); !made) return made;
     }
-    if (!CreateDirectoryW(extended_length_path(path).c_str(), nullptr)) {
+    if (!CreateDirectoryW(long_path(path).c_str(), nullptr)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS) {
-            const DWORD again = GetFileAttributesW(extended_length_path(path).c_str());
+            const DWORD again = GetFileAttributesW(long_path(path).c_str());
             if (again != INVALID_FILE_ATTRIBUTES && (again & FILE_ATTRIBUTE_DIRECTORY)) return {};
         }
         return std::unexpected(OsError::from_code(error));
@@ -159,7 +158,7 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
         if (!attributes->directory()) return std::unexpected(OsError::from_code(ERROR_ALREADY_EXISTS));
         return {};
     };
-    std::wstring current = extended_path(base);
+    std::wstring current = long_path(base, NameForm::AsWritten);
     if (auto checked = plain_directory(current); !checked) return checked;
     for (const auto& component : relative) {
         if (component.empty()) continue;  // after a trailing separator
@@ -175,7 +174,7 @@ OsResult<void> create_directories_below(const std::filesystem::path& base, const
 }
 
 OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& path) {
-    HANDLE handle = CreateFileW(extended_length_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
+    HANDLE handle = CreateFileW(long_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
@@ -184,7 +183,7 @@ OsResult<OutputFile> OutputFile::create_truncate(const std::filesystem::path& pa
 OsResult<OutputFile> OutputFile::create_new(const std::filesystem::path& path) {
     // Not through a link: a reparse point already at the name (even one that
     // names nothing) makes the creation fail instead of creating its target.
-    HANDLE handle = CreateFileW(extended_length_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_NEW,
+    HANDLE handle = CreateFileW(long_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::last());
     return OutputFile(reinterpret_cast<std::intptr_t>(handle));
@@ -194,9 +193,9 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
     // OPEN_ALWAYS rather than CREATE_ALWAYS: the file is truncated only once
     // the handle shows what was opened. With FILE_FLAG_OPEN_REPARSE_POINT a
     // link or junction at the name is opened itself, never its target.
-    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FULL_SHARING,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+    UniqueHandle handle(CreateFileW(long_path(path, NameForm::AsWritten).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                    FULL_SHARING, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     const auto opened = plain_disk_file_information(handle.get());
     if (!opened) return std::unexpected(opened.error());
@@ -211,8 +210,8 @@ OsResult<OutputFile> OutputFile::create_truncate_no_follow(const std::filesystem
 
 OsResult<std::pair<OutputFile, std::uint64_t>> OutputFile::open_append_no_follow(const std::filesystem::path& path,
                                                                                  std::uint64_t keep_at_most) {
-    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(path, NameForm::AsWritten).c_str(), GENERIC_WRITE, FULL_SHARING, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return std::unexpected(OsError::last());
@@ -261,8 +260,7 @@ void OutputFile::start_write_back() {
 }
 
 OsResult<void> rename_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), MOVEFILE_REPLACE_EXISTING))
-        return {};
+    if (MoveFileExW(long_path(from).c_str(), long_path(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) return std::unexpected(OsError::from_code(error));
     // A target that is open without delete sharing, or read-only, refuses the
@@ -272,7 +270,7 @@ OsResult<void> rename_replace(const std::filesystem::path& from, const std::file
 }
 
 OsResult<void> rename_replace_write_through(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(),
+    if (!MoveFileExW(long_path(from).c_str(), long_path(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return std::unexpected(OsError::last());
     }
@@ -291,17 +289,14 @@ OsResult<void> remove_entry(const std::filesystem::path& path) {
     // directory it names is never touched. DeleteFileW deletes a file link
     // itself and refuses a real directory.
     const bool directory_link = attributes->directory() && attributes->link;
-    if (directory_link ? RemoveDirectoryW(extended_length_path(path).c_str())
-                       : DeleteFileW(extended_length_path(path).c_str()))
-        return {};
+    if (directory_link ? RemoveDirectoryW(long_path(path).c_str()) : DeleteFileW(long_path(path).c_str())) return {};
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
     return std::unexpected(OsError::from_code(error));
 }
 
 OsResult<void> copy_file_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!CopyFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), nullptr, nullptr, nullptr,
-                     0))
+    if (!CopyFileExW(long_path(from).c_str(), long_path(to).c_str(), nullptr, nullptr, nullptr, 0))
         return std::unexpected(OsError::last());
     return {};
 }
@@ -311,7 +306,7 @@ OsResult<void> flush_entry(const std::filesystem::path& path) {
     if (!own) return std::unexpected(own.error());
     if (own->link) return std::unexpected(OsError::from_code(STOPPED_ON_SYMLINK));
     if (own->directory) return {};
-    const std::wstring name = extended_length_path(path);
+    const std::wstring name = long_path(path);
     const auto open_for_writing = [&name] {
         return UniqueHandle(CreateFileW(name.c_str(), GENERIC_WRITE, FULL_SHARING, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -341,7 +336,7 @@ OsResult<void> flush_entry(const std::filesystem::path& path) {
 }
 
 OsResult<void> set_hidden(const std::filesystem::path& path) {
-    const std::wstring name = extended_length_path(path);
+    const std::wstring name = long_path(path);
     const DWORD attributes = GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(OsError::last());
     if (!SetFileAttributesW(name.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN)) return std::unexpected(OsError::last());

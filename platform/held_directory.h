@@ -25,14 +25,14 @@ class ShownAlias {
 public:
     ShownAlias() = default;
     ShownAlias(std::intptr_t handle, const std::filesystem::path& shown);
-    ShownAlias(ShownAlias&& other) noexcept : handle_(std::exchange(other.handle_, NativeHandle::EMPTY)) {}
+    ShownAlias(ShownAlias&& other) noexcept : handle_(std::exchange(other.handle_, NativeHandleTraits::invalid())) {}
     ShownAlias& operator=(ShownAlias&& other) noexcept;
     ShownAlias(const ShownAlias&) = delete;
     ShownAlias& operator=(const ShownAlias&) = delete;
     ~ShownAlias();
 
 private:
-    std::intptr_t handle_ = NativeHandle::EMPTY;
+    std::intptr_t handle_ = NativeHandleTraits::invalid();
 };
 
 class HeldDirectory {

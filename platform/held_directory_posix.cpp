@@ -50,13 +50,13 @@ ShownAlias::ShownAlias(std::intptr_t handle, const std::filesystem::path& shown)
 ShownAlias& ShownAlias::operator=(ShownAlias&& other) noexcept {
     if (this != &other) {
         ShownAlias gone(std::move(*this));
-        handle_ = std::exchange(other.handle_, NativeHandle::EMPTY);
+        handle_ = std::exchange(other.handle_, NativeHandleTraits::invalid());
     }
     return *this;
 }
 
 ShownAlias::~ShownAlias() {
-    if (handle_ == NativeHandle::EMPTY) return;
+    if (handle_ == NativeHandleTraits::invalid()) return;
     ShownPaths& paths = shown_paths();
     const std::lock_guard lock(paths.mutex);
     paths.by_descriptor.erase(static_cast<int>(handle_));

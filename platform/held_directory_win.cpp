@@ -114,10 +114,10 @@ OsResult<HeldDirectory> HeldDirectory::open_no_follow(const std::filesystem::pat
     // Listing and traversal are data access, so the missing delete sharing
     // counts against every later opener: nobody can rename or remove the
     // directory, or put a junction in its place, while it is held.
-    HANDLE handle = CreateFileW(extended_length_path(path).c_str(),
-                                FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle =
+        CreateFileW(long_path(path).c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::unexpected(OsError::from_code(GetLastError()));
     HeldDirectory held(from_handle(handle), path);
     const auto attributes = entry_attributes(handle);

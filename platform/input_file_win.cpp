@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "platform/extended_path_win.h"
 #include "platform/input_file.h"
 #include "platform/link_win.h"
+#include "platform/long_path_win.h"
 #include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
@@ -13,7 +13,7 @@ HANDLE to_handle(const NativeHandle& handle) { return reinterpret_cast<HANDLE>(h
 }  // namespace
 
 OsResult<InputFile> InputFile::open_no_follow(const std::filesystem::path& path) {
-    UniqueHandle handle(CreateFileW(extended_path(path).c_str(), GENERIC_READ,
+    UniqueHandle handle(CreateFileW(long_path(path, NameForm::AsWritten).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());

@@ -38,7 +38,7 @@ OsResult<BY_HANDLE_FILE_INFORMATION> plain_disk_file_information(HANDLE handle) 
 
 OsResult<EntryAttributes> entry_attributes_no_follow(const std::filesystem::path& path) {
     // Attribute access only: files that others hold open can still be looked at.
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES,
+    UniqueHandle handle(CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return std::unexpected(OsError::last());

@@ -8,8 +8,8 @@ namespace tessaryndle::platform {
 
 OsResult<MappedFile> MappedFile::open(const std::filesystem::path& path) {
     constexpr DWORD FULL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const UniqueHandle file(CreateFileW(extended_length_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle file(CreateFileW(long_path(path).c_str(), GENERIC_READ, FULL_SHARING, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return std::unexpected(OsError::last());
     return map_handle(reinterpret_cast<std::intptr_t>(file.get()));
 }

@@ -1,44 +1,32 @@
 #pragma once
-// The one owner of an operating-system handle kept behind a platform-free
-// interface: a Windows HANDLE or a POSIX descriptor stored as an integer, so
-// that headers need no system header. Closed exactly once, on destruction or
-// reset; moving hands the handle over and leaves the source empty.
+// Owners of operating-system handles kept behind a platform-free interface:
+// a Windows HANDLE or a POSIX descriptor or pid stored as an integer, so that
+// headers need no system header.
 
 #include <cstdint>
-#include <utility>
+
+#include "platform/scoped_generic.h"
 
 namespace tessaryndle::platform {
 
-class NativeHandle {
-public:
-    // The empty value: no descriptor is negative, and no handle that an open
-    // returns is INVALID_HANDLE_VALUE.
-    static constexpr std::intptr_t EMPTY = -1;
-
-    NativeHandle() = default;
-    explicit NativeHandle(std::intptr_t value) : value_(value) {}
-    NativeHandle(NativeHandle&& other) noexcept : value_(std::exchange(other.value_, EMPTY)) {}
-    NativeHandle& operator=(NativeHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            value_ = std::exchange(other.value_, EMPTY);
-        }
-        return *this;
-    }
-    NativeHandle(const NativeHandle&) = delete;
-    NativeHandle& operator=(const NativeHandle&) = delete;
-    ~NativeHandle() { reset(); }
-
-    [[nodiscard]] std::intptr_t get() const { return value_; }
-    [[nodiscard]] bool valid() const { return value_ != EMPTY; }
-    // Gives the handle up without closing it.
-    [[nodiscard]] std::intptr_t release() { return std::exchange(value_, EMPTY); }
-    // Closes the handle (CloseHandle; close) and leaves this empty; a
-    // failure to close is ignored.
-    void reset() noexcept;
-
-private:
-    std::intptr_t value_ = EMPTY;
+// A handle (CloseHandle) or descriptor (close). The empty value is -1: no
+// descriptor is negative, and no handle that an open returns is
+// INVALID_HANDLE_VALUE. On Windows a null handle is never closed either
+// (OpenProcess and others return it on failure).
+struct NativeHandleTraits {
+    static constexpr std::intptr_t invalid() noexcept { return -1; }
+    static void free(std::intptr_t value) noexcept;
 };
+using NativeHandle = ScopedGeneric<std::intptr_t, NativeHandleTraits>;
+
+// A child process as this process refers to it: on Windows its process
+// handle, closed as a NativeHandle is; elsewhere its pid, which holds nothing
+// to close (an unreaped child is handed to init when this process exits).
+// Releasing it neither stops nor waits for the child. Empty is -1.
+struct NativeProcessTraits {
+    static constexpr std::intptr_t invalid() noexcept { return -1; }
+    static void free(std::intptr_t value) noexcept;
+};
+using NativeProcess = ScopedGeneric<std::intptr_t, NativeProcessTraits>;
 
 }  // namespace tessaryndle::platform

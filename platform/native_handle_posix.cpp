@@ -4,9 +4,10 @@
 
 namespace tessaryndle::platform {
 
-void NativeHandle::reset() noexcept {
-    if (value_ >= 0) ::close(static_cast<int>(value_));
-    value_ = EMPTY;
+void NativeHandleTraits::free(std::intptr_t value) noexcept {
+    if (value >= 0) ::close(static_cast<int>(value));
 }
+
+void NativeProcessTraits::free(std::intptr_t) noexcept {}
 
 }  // namespace tessaryndle::platform

@@ -4,10 +4,10 @@
 
 namespace tessaryndle::platform {
 
-void NativeHandle::reset() noexcept {
-    // Null is no handle either: OpenProcess and others return it on failure.
-    if (value_ != EMPTY && value_ != 0) CloseHandle(reinterpret_cast<HANDLE>(value_));
-    value_ = EMPTY;
+void NativeHandleTraits::free(std::intptr_t value) noexcept {
+    if (value != 0) CloseHandle(reinterpret_cast<HANDLE>(value));
 }
+
+void NativeProcessTraits::free(std::intptr_t value) noexcept { NativeHandleTraits::free(value); }
 
 }  // namespace tessaryndle::platform

@@ -2,6 +2,7 @@
 
 #include "platform/os_error.h"
 #include "platform/text.h"
+#include "platform/win_handle.h"
 
 namespace tessaryndle::platform {
 
@@ -12,12 +13,10 @@ std::string system_message(std::int64_t code) {
     const DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const LocalMemory owned(buffer);
     std::wstring message;
     if (length != 0 && buffer != nullptr) {
         message.assign(buffer, length);
-    }
-    if (buffer != nullptr) {
-        LocalFree(buffer);
     }
     while (!message.empty() &&
            (message.back() == L' ' || message.back() == L'\n' || message.back() == L'\r' || message.back() == L'\t')) {

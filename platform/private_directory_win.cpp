@@ -39,20 +39,6 @@ std::unexpected<PrivateDirectoryError> os_failure(OsError error) {
 }
 std::unexpected<PrivateDirectoryError> unsafe() { return std::unexpected(PrivateDirectoryError{true, OsError{}}); }
 
-// Memory that the security functions allocated, released with LocalFree.
-class LocalMemory {
-public:
-    explicit LocalMemory(void* memory = nullptr) : memory_(memory) {}
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    ~LocalMemory() {
-        if (memory_ != nullptr) LocalFree(memory_);
-    }
-
-private:
-    void* memory_;
-};
-
 bool owned_by_current_user(PSID owner) {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
@@ -133,9 +119,8 @@ struct Chain {
 // The base is the system's folder: followed, but it must be a directory with
 // a trusted owner.
 PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base, Owner owner = Owner::Trusted) {
-    UniqueHandle handle(CreateFileW(extended_length_path(base).c_str(),
-                                    READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(base).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    PINNING_SHARE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle.get(), &info)) return os_failure(OsError::last());
@@ -160,9 +145,9 @@ PrivateDirectoryResult<Chain> open_base(const std::filesystem::path& base, Owner
 PrivateDirectoryResult<HANDLE> enter(Chain& chain, const std::filesystem::path& name, DWORD access,
                                      Owner owner = Owner::Trusted) {
     const std::filesystem::path path = chain.path / name;
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(),
-                                    access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, PINNING_SHARE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle handle(CreateFileW(long_path(path).c_str(), access | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    PINNING_SHARE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.valid()) return os_failure(OsError::last());
     const auto attributes = entry_attributes(handle.get());
     if (!attributes) return os_failure(attributes.error());
@@ -210,7 +195,7 @@ PrivateDirectoryResult<void> remove_any(const std::filesystem::path& path) {
 // for data access matters: attribute access alone is never refused for
 // sharing.) A mark that is missing or opens is no mark.
 bool marked_in_use(const std::filesystem::path& path) {
-    UniqueHandle mark(CreateFileW(extended_length_path(path / IN_USE_MARK).c_str(), GENERIC_READ,
+    UniqueHandle mark(CreateFileW(long_path(path / IN_USE_MARK).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return !mark.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
@@ -220,7 +205,7 @@ bool marked_in_use(const std::filesystem::path& path) {
 // worker may have made it and not yet marked it as in use. Unknown counts as
 // recent.
 bool recently_changed(const std::filesystem::path& path) {
-    UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), FILE_READ_ATTRIBUTES,
+    UniqueHandle handle(CreateFileW(long_path(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     FILETIME changed{};
@@ -249,7 +234,7 @@ PrivateDirectoryResult<void> clear_squatter(const Chain& chain, const std::files
         return os_failure(info.error());
     }
     if (info->plain_directory()) {
-        UniqueHandle handle(CreateFileW(extended_length_path(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+        UniqueHandle handle(CreateFileW(long_path(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!handle.valid()) return os_failure(OsError::last());
@@ -262,7 +247,7 @@ PrivateDirectoryResult<void> clear_squatter(const Chain& chain, const std::files
     std::wstring aside_name = L"." + name.native() + L".untrusted-";
     aside_name += std::filesystem::path(lowercase_hex(random)).native();
     const std::filesystem::path aside = chain.path / aside_name;
-    if (!MoveFileExW(extended_length_path(path).c_str(), extended_length_path(aside).c_str(), 0)) {
+    if (!MoveFileExW(long_path(path).c_str(), long_path(aside).c_str(), 0)) {
         return os_failure(OsError::last());
     }
     static_cast<void>(remove_any(aside));
@@ -297,7 +282,7 @@ PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::fil
         } else if (auto cleared = clear_squatter(*chain, names[i]); !cleared) {
             return std::unexpected(cleared.error());
         }
-        const bool created = CreateDirectoryW(extended_length_path(path).c_str(), &attributes) != FALSE;
+        const bool created = CreateDirectoryW(long_path(path).c_str(), &attributes) != FALSE;
         if (!created) {
             const DWORD error = GetLastError();
             if (last || error != ERROR_ALREADY_EXISTS) return os_failure(OsError::from_code(error));
@@ -318,8 +303,8 @@ PrivateDirectoryResult<PrivateDirectory> create_private_directory(const std::fil
     // killed. (A file rather than the directory's own handle: Wine ignores
     // share modes on directories, and the rule should hold wherever the
     // program runs.)
-    UniqueHandle mark(CreateFileW(extended_length_path(chain->path / IN_USE_MARK).c_str(), GENERIC_READ | DELETE, 0,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    UniqueHandle mark(CreateFileW(long_path(chain->path / IN_USE_MARK).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!mark.valid()) return os_failure(OsError::last());
     // Opened while the whole chain is held, so the text still names the
     // directory just checked.
@@ -371,7 +356,7 @@ PrivateDirectoryResult<void> replace_file_below(const std::filesystem::path& bas
     if (!chain) return std::unexpected(chain.error());
     for (const std::filesystem::path& name : names) {
         if (!is_plain_component(name.native())) return unsafe();
-        if (!CreateDirectoryW(extended_length_path(chain->path / name).c_str(), nullptr) &&
+        if (!CreateDirectoryW(long_path(chain->path / name).c_str(), nullptr) &&
             GetLastError() != ERROR_ALREADY_EXISTS) {
             return os_failure(OsError::last());
         }
@@ -390,7 +375,7 @@ OsResult<void> inherit_access_from_parent(const std::filesystem::path& root) {
     // the parent passes on.
     ACL empty{};
     if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return std::unexpected(OsError::last());
-    std::wstring path = extended_length_path(root);
+    std::wstring path = long_path(root);
     const DWORD rc = SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
                                            DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                            nullptr, &empty, nullptr);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/native_handle.h"
 #include "platform/text.h"
 
 namespace tessaryndle::platform {
@@ -51,11 +52,11 @@ public:
         return ChildProcess(process, -1, id);
     }
 
-    ChildProcess(ChildProcess&& other) noexcept;
-    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(ChildProcess&& other) noexcept = default;
+    ChildProcess& operator=(ChildProcess&& other) noexcept = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess();
+    ~ChildProcess() = default;
 
     // The child's process identifier.
     [[nodiscard]] std::uint32_t id() const { return id_; }
@@ -90,13 +91,13 @@ private:
                                                                 const std::filesystem::path& working_directory);
     ChildProcess(std::intptr_t process, std::intptr_t thread, std::uint32_t id)
         : process_(process), thread_(thread), id_(id) {}
-    void close();
 
     // Windows: the process and thread handles. Elsewhere process_ holds the
-    // pid while the child is unreaped (-1 after wait) and thread_ is unused.
-    std::intptr_t process_ = -1;
-    std::intptr_t thread_ = -1;
-    std::intptr_t job_ = -1;  // Windows, once tied by end_with_this_process
+    // pid while the child is unreaped (empty after wait) and thread_ is
+    // unused. Closing the job's handle ends the child when it was tied to us.
+    NativeProcess process_;
+    NativeHandle thread_;
+    NativeHandle job_;  // Windows, once tied by end_with_this_process
     std::uint32_t id_ = 0;
 };
 

@@ -108,24 +108,6 @@ OsResult<void> start_executable(const std::filesystem::path& program, const std:
     return {};
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(std::exchange(other.process_, -1)), thread_(-1), id_(other.id_) {}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-        close();
-        process_ = std::exchange(other.process_, -1);
-        id_ = other.id_;
-    }
-    return *this;
-}
-
-ChildProcess::~ChildProcess() { close(); }
-
-// A pid holds no resource of ours; an unreaped child is handed to init when
-// this process exits.
-void ChildProcess::close() { process_ = -1; }
-
 void end_own_process_now(std::uint32_t status) { ::_exit(static_cast<int>(status)); }
 
 OsResult<void> ChildProcess::end_with_this_process() { return {}; }
@@ -141,26 +123,26 @@ void end_with_parent() {
 OsResult<void> ChildProcess::terminate() {
     // Until it is reaped the pid stays ours (a zombie keeps it), so the
     // signal cannot reach a stranger that reused the number.
-    if (process_ < 0) return std::unexpected(OsError::from_code(ESRCH));
-    if (::kill(static_cast<pid_t>(process_), SIGKILL) != 0) return std::unexpected(OsError::from_code(errno));
+    if (process_.get() < 0) return std::unexpected(OsError::from_code(ESRCH));
+    if (::kill(static_cast<pid_t>(process_.get()), SIGKILL) != 0) return std::unexpected(OsError::from_code(errno));
     return {};
 }
 
 bool ChildProcess::has_ended() const {
-    if (process_ < 0) return false;
+    if (process_.get() < 0) return false;
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(process_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+    if (::waitid(P_PID, static_cast<id_t>(process_.get()), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
     // With WNOHANG a child that still runs leaves si_pid at zero.
     return info.si_pid != 0;
 }
 
 OsResult<std::uint32_t> ChildProcess::wait() {
-    if (process_ < 0) return std::unexpected(OsError::from_code(ECHILD));
+    if (process_.get() < 0) return std::unexpected(OsError::from_code(ECHILD));
     int status = 0;
-    if (retry_on_eintr([&] { return ::waitpid(static_cast<pid_t>(process_), &status, 0); }) < 0) {
+    if (retry_on_eintr([&] { return ::waitpid(static_cast<pid_t>(process_.get()), &status, 0); }) < 0) {
         return std::unexpected(OsError::from_code(errno));
     }
-    process_ = -1;
+    process_.reset();
     if (WIFEXITED(status)) return static_cast<std::uint32_t>(WEXITSTATUS(status));
     return static_cast<std::uint32_t>(128 + WTERMSIG(status));
 }

@@ -67,44 +67,17 @@ UniqueHandle open_null_device(DWORD access) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(std::exchange(other.process_, -1)),
-      thread_(std::exchange(other.thread_, -1)),
-      job_(std::exchange(other.job_, -1)),
-      id_(other.id_) {}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-    if (this != &other) {
-        close();
-        process_ = std::exchange(other.process_, -1);
-        thread_ = std::exchange(other.thread_, -1);
-        job_ = std::exchange(other.job_, -1);
-        id_ = other.id_;
-    }
-    return *this;
-}
-
-ChildProcess::~ChildProcess() { close(); }
-
-void ChildProcess::close() {
-    // UniqueHandle closes each handle once; a failure to close is ignored.
-    UniqueHandle process(as_handle(std::exchange(process_, -1)));
-    UniqueHandle thread(as_handle(std::exchange(thread_, -1)));
-    // Closing the job's last handle ends the child when it was tied to us.
-    UniqueHandle job(as_handle(std::exchange(job_, -1)));
-}
-
 OsResult<void> ChildProcess::end_with_this_process() {
-    if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
+    if (!process_.valid()) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     if (!job.valid()) return std::unexpected(last_os_error());
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-        !AssignProcessToJobObject(job.get(), as_handle(process_))) {
+        !AssignProcessToJobObject(job.get(), as_handle(process_.get()))) {
         return std::unexpected(last_os_error());
     }
-    UniqueHandle previous(as_handle(std::exchange(job_, as_value(job.release()))));
+    job_.reset(as_value(job.release()));
     return {};
 }
 
@@ -118,24 +91,25 @@ void end_own_process_now(std::uint32_t status) {
 }
 
 OsResult<void> ChildProcess::terminate() {
-    // -1 marks a moved-from object; as a handle it would name this process.
-    if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
-    if (!TerminateProcess(as_handle(process_), 1)) return std::unexpected(last_os_error());
+    // A moved-from object holds -1, which as a handle would name this
+    // process.
+    if (!process_.valid()) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
+    if (!TerminateProcess(as_handle(process_.get()), 1)) return std::unexpected(last_os_error());
     return {};
 }
 
 bool ChildProcess::has_ended() const {
-    if (process_ == -1) return false;
-    return WaitForSingleObject(as_handle(process_), 0) == WAIT_OBJECT_0;
+    if (!process_.valid()) return false;
+    return WaitForSingleObject(as_handle(process_.get()), 0) == WAIT_OBJECT_0;
 }
 
 OsResult<std::uint32_t> ChildProcess::wait() {
-    if (process_ == -1) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
-    if (WaitForSingleObject(as_handle(process_), INFINITE) != WAIT_OBJECT_0) {
+    if (!process_.valid()) return std::unexpected(OsError::from_code(ERROR_INVALID_HANDLE));
+    if (WaitForSingleObject(as_handle(process_.get()), INFINITE) != WAIT_OBJECT_0) {
         return std::unexpected(last_os_error());
     }
     DWORD code = 0;
-    if (!GetExitCodeProcess(as_handle(process_), &code)) return std::unexpected(last_os_error());
+    if (!GetExitCodeProcess(as_handle(process_.get()), &code)) return std::unexpected(last_os_error());
     return static_cast<std::uint32_t>(code);
 }
 

@@ -32,24 +32,24 @@ bool not_found(std::int64_t code) { return code == ERROR_FILE_NOT_FOUND || code 
 // to a directory this way: the call fails and the target's contents stay; Windows itself has no such links.)
 OsResult<void> delete_entry(const std::filesystem::path& path, DWORD attributes, bool link) {
     if (is_directory(attributes)) {
-        if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
+        if (RemoveDirectoryW(long_path(path).c_str())) return {};
         return std::unexpected(OsError::last());
     }
-    if (DeleteFileW(extended_length_path(path).c_str())) return {};
+    if (DeleteFileW(long_path(path).c_str())) return {};
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED || (attributes & FILE_ATTRIBUTE_READONLY) == 0 || link) {
         return std::unexpected(OsError::from_code(error));
     }
     // A read-only file refuses deletion until the attribute is cleared.
-    if (!SetFileAttributesW(extended_length_path(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetFileAttributesW(long_path(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (DeleteFileW(extended_length_path(path).c_str())) return {};
+    if (DeleteFileW(long_path(path).c_str())) return {};
     return std::unexpected(OsError::last());
 }
 
 OsResult<void> delete_directory(const std::filesystem::path& path) {
-    if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
+    if (RemoveDirectoryW(long_path(path).c_str())) return {};
     const DWORD error = GetLastError();
     if (not_found(error)) return {};
     const auto attributes = entry_attributes_no_follow(path);
@@ -57,10 +57,10 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
         !attributes->plain_directory()) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (!SetFileAttributesW(extended_length_path(path).c_str(), attributes->attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    if (!SetFileAttributesW(long_path(path).c_str(), attributes->attributes & ~FILE_ATTRIBUTE_READONLY)) {
         return std::unexpected(OsError::from_code(error));
     }
-    if (RemoveDirectoryW(extended_length_path(path).c_str())) return {};
+    if (RemoveDirectoryW(long_path(path).c_str())) return {};
     return std::unexpected(OsError::last());
 }
 
@@ -71,8 +71,7 @@ OsResult<void> delete_directory(const std::filesystem::path& path) {
 // (Wine opens a Unix link to a directory as the directory itself, so only
 // the listing shows such a link; both looks must agree before descending.)
 OsResult<std::optional<Level>> enter_directory(const std::filesystem::path& path) {
-    UniqueHandle pin(CreateFileW(extended_length_path(path).c_str(),
-                                 FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    UniqueHandle pin(CreateFileW(long_path(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!pin.valid()) return std::unexpected(OsError::last());

@@ -43,10 +43,7 @@ OsResult<bool> starting_user_may_read(std::intptr_t handle) {
                         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                         nullptr, nullptr, nullptr, &raw);
     if (rc != ERROR_SUCCESS) return std::unexpected(OsError::from_code(rc));
-    struct Release {
-        PSECURITY_DESCRIPTOR memory;
-        ~Release() { LocalFree(memory); }
-    } release{raw};
+    const LocalMemory descriptor(raw);
     GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     DWORD desired = FILE_READ_DATA;
     MapGenericMask(&desired, &mapping);

@@ -1,10 +1,10 @@
 #pragma once
-// A Win32 handle closed exactly once. Windows-only header: included by
-// *_win.cpp files alone.
+// Owners of Win32 handles and of memory the system allocated, each released
+// exactly once. Windows-only header: included by *_win.cpp files alone.
 
 #include <windows.h>
 
-#include <utility>
+#include "platform/scoped_generic.h"
 
 namespace tessaryndle::platform {
 
@@ -13,48 +13,30 @@ namespace tessaryndle::platform {
 // report for a link or junction in their way.
 inline constexpr DWORD STOPPED_ON_LINK_ERROR = 681;
 
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
-
-    [[nodiscard]] bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    [[nodiscard]] HANDLE get() const { return handle_; }
-    // Gives the handle up without closing it.
-    [[nodiscard]] HANDLE release() { return std::exchange(handle_, nullptr); }
-    void reset() {
-        if (valid()) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_ = nullptr;
+// A kernel object handle, closed with CloseHandle. Functions disagree on how
+// they fail (CreateFileW returns INVALID_HANDLE_VALUE, OpenProcess null), so
+// both count as empty.
+struct HandleTraits {
+    static HANDLE invalid() noexcept { return nullptr; }
+    static bool is_valid(HANDLE handle) noexcept { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static void free(HANDLE handle) noexcept { CloseHandle(handle); }
 };
+using UniqueHandle = ScopedGeneric<HANDLE, HandleTraits>;
 
-// A FindFirstFileExW search handle, closed with FindClose exactly once.
-class UniqueFindHandle {
-public:
-    explicit UniqueFindHandle(HANDLE handle) : handle_(handle) {}
-    UniqueFindHandle(const UniqueFindHandle&) = delete;
-    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
-    ~UniqueFindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    [[nodiscard]] HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
+// A FindFirstFileExW search handle, closed with FindClose.
+struct FindHandleTraits {
+    static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void free(HANDLE handle) noexcept { FindClose(handle); }
 };
+using UniqueFindHandle = ScopedGeneric<HANDLE, FindHandleTraits>;
+
+// Memory that a system function allocated for the caller (security
+// descriptors, FormatMessageW's text, CommandLineToArgvW's array), released
+// with LocalFree.
+struct LocalMemoryTraits {
+    static HLOCAL invalid() noexcept { return nullptr; }
+    static void free(HLOCAL memory) noexcept { LocalFree(memory); }
+};
+using LocalMemory = ScopedGeneric<HLOCAL, LocalMemoryTraits>;
 
 }  // namespace tessaryndle::platform

@@ -11,6 +11,7 @@
 #include "agent/modes.h"
 #include "agent/progress/progress.h"
 #include "platform/os_error.h"
+#include "platform/scoped_generic.h"
 
 namespace tessaryndle::agent {
 namespace {
@@ -69,31 +70,11 @@ const DpiFunctions& dpi_functions() {
 }
 
 // A GDI font, deleted exactly once.
-class UniqueFont {
-public:
-    UniqueFont() = default;
-    explicit UniqueFont(HFONT font) : font_(font) {}
-    UniqueFont(UniqueFont&& other) noexcept : font_(std::exchange(other.font_, nullptr)) {}
-    UniqueFont& operator=(UniqueFont&& other) noexcept {
-        if (this != &other) {
-            reset();
-            font_ = std::exchange(other.font_, nullptr);
-        }
-        return *this;
-    }
-    UniqueFont(const UniqueFont&) = delete;
-    UniqueFont& operator=(const UniqueFont&) = delete;
-    ~UniqueFont() { reset(); }
-
-    [[nodiscard]] HFONT get() const { return font_; }
-    void reset() {
-        if (font_ != nullptr) DeleteObject(font_);
-        font_ = nullptr;
-    }
-
-private:
-    HFONT font_ = nullptr;
+struct FontTraits {
+    static HFONT invalid() noexcept { return nullptr; }
+    static void free(HFONT font) noexcept { DeleteObject(font); }
 };
+using UniqueFont = platform::ScopedGeneric<HFONT, FontTraits>;
 
 int scaled(int pixels, UINT dpi) { return MulDiv(pixels, static_cast<int>(dpi), static_cast<int>(BASE_DPI)); }
 

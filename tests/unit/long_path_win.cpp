@@ -1,7 +1,8 @@
-// The extended-length form given to the Win32 file functions: absolute,
-// normalised as Win32 would normalise the plain form (the system does not
-// normalise an extended-length path), device paths and forms already final
-// left alone.
+// The extended-length form given to the Win32 file functions. Normalised:
+// absolute, normalised as Win32 would normalise the plain form (the system
+// does not normalise an extended-length path). As written: only lexical
+// normalisation, trailing dots and spaces kept. Device paths and forms
+// already final left alone by both.
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,17 @@
 namespace tessaryndle {
 namespace {
 
-TEST(ExtendedLengthPath, NamesWhatThePlainFormNames) {
+TEST(LongPath, NamesWhatEachFormNames) {
     wchar_t directory[MAX_PATH];
     ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, directory), 0u);
     std::wstring current = directory;
     if (current.back() != L'\\') current.push_back(L'\\');
 
+    using platform::NameForm;
     const struct {
         const wchar_t* path;
         std::wstring expected;
+        NameForm form = NameForm::Normalised;
     } cases[] = {
         {L"C:\\dir\\file.txt", L"\\\\?\\C:\\dir\\file.txt"},
         {L"C:/dir/./sub/../file.txt", L"\\\\?\\C:\\dir\\file.txt"},
@@ -32,10 +35,16 @@ TEST(ExtendedLengthPath, NamesWhatThePlainFormNames) {
         {L"\\\\?\\C:\\dir\\..\\kept as it is", L"\\\\?\\C:\\dir\\..\\kept as it is"},
         {L"\\\\.\\pipe\\name", L"\\\\.\\pipe\\name"},
         {L"", L""},
+        {L"C:\\dir\\name. ", L"\\\\?\\C:\\dir\\name. ", NameForm::AsWritten},
+        {L"C:/dir/./sub/../name.", L"\\\\?\\C:\\dir\\name.", NameForm::AsWritten},
+        {L"relative\\name.", L"relative\\name.", NameForm::AsWritten},
+        {L"\\\\?\\C:\\dir\\..\\kept as it is", L"\\\\?\\C:\\dir\\..\\kept as it is", NameForm::AsWritten},
+        {L"\\\\.\\pipe\\name", L"\\\\.\\pipe\\name", NameForm::AsWritten},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.path, c.path + wcslen(c.path)));
-        EXPECT_EQ(platform::extended_length_path(c.path), c.expected);
+        SCOPED_TRACE(std::string(c.path, c.path + wcslen(c.path)) +
+                     (c.form == NameForm::AsWritten ? " as written" : ""));
+        EXPECT_EQ(platform::long_path(c.path, c.form), c.expected);
     }
 }
 

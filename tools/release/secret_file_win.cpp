@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/extended_path_win.h"
+#include "platform/long_path_win.h"
 #include "platform/win_handle.h"
 #include "tools/release/key_memory.h"
 #include "tools/release/secret_file.h"
@@ -53,7 +53,7 @@ platform::OsResult<void> write_secret_file(const std::filesystem::path& path, st
 
     // 2. Created only when nothing has the name, not even a link, which is
     //    never followed; nobody else may open it while it is written.
-    const std::wstring name = platform::extended_path(path);
+    const std::wstring name = platform::long_path(path, platform::NameForm::AsWritten);
     const platform::UniqueHandle file(CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
                                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) return std::unexpected(last_error());
@@ -78,7 +78,7 @@ platform::OsResult<void> write_secret_file(const std::filesystem::path& path, st
 }
 
 platform::OsResult<std::string> read_secret_file(const std::filesystem::path& path) {
-    const std::wstring name = platform::extended_path(path);
+    const std::wstring name = platform::long_path(path, platform::NameForm::AsWritten);
     const platform::UniqueHandle file(CreateFileW(name.c_str(), GENERIC_READ,
                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
