@@ -8,13 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "agent/installation/activation.h"
-#include "agent/verification/authenticode.h"
-#include "agent/installation/install_result.h"
-#include "agent/modes.h"
-#include "agent/installation/privileged_session.h"
 #include "agent/elevation/process.h"
+#include "agent/installation/activation.h"
+#include "agent/installation/install_result.h"
+#include "agent/installation/privileged_session.h"
+#include "agent/modes.h"
 #include "agent/test_hooks.h"
+#include "agent/verification/authenticode.h"
 #include "agent/verification/verify.h"
 #include "common/constants.h"
 #include "common/path_rules.h"

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "agent/installation/activation.h"
-#include "agent/plan/plan.h"
 #include "agent/installation/privileged_session.h"
+#include "agent/plan/plan.h"
 #include "common/update_error.h"
 #include "platform/held_directory.h"
 

@@ -104,8 +104,8 @@ TEST_P(KillDuringUpdate, LeavesAStartableInstallationAndTheNextRunSucceeds) {
     }
     faults.prepare_next_attempt();
     const RunResult again = faults.run(kill.mode);
-    ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << again.start_error << (again.timed_out ? " (timed out)" : "")
-                                   << faults.log.failure_log().value_or("");
+    ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << again.start_error
+                                    << (again.timed_out ? " (timed out)" : "") << faults.log.failure_log().value_or("");
     EXPECT_EQ(current_build(world.install), NEW_BUILD);
     EXPECT_EQ(faults.launched_build(), NEW_BUILD);
     if (kill.mode == InstallMode::Worker) {
@@ -155,8 +155,8 @@ TEST_P(KillDuringReinstall, LeavesTheActiveBuildStartableAndTheNextRunFinishes) 
     if (fs::exists(faults.privileged_session())) make_two_minutes_old(faults.privileged_session());
     faults.prepare_next_attempt();
     const RunResult again = faults.run(kill.mode);
-    ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << again.start_error << (again.timed_out ? " (timed out)" : "")
-                                   << faults.log.failure_log().value_or("");
+    ASSERT_EQ(again.exit_status, 0) << again.stdout_bytes << again.start_error
+                                    << (again.timed_out ? " (timed out)" : "") << faults.log.failure_log().value_or("");
     EXPECT_EQ(current_build(world.install), NEW_BUILD);
     EXPECT_EQ(faults.launched_build(), NEW_BUILD);
     expect_no_build_half_made_or_set_aside(world);

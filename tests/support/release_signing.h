@@ -56,7 +56,6 @@ private:
 // An artifact record that matches `archive` as it is on disk: its size, the
 // test release key's signature and, when `with_sha256`, its digest; the URL
 // is "https://updates.example.com/tessaryndle/update.zip".
-[[nodiscard]] SerializableArtifact release_artifact_for(const std::filesystem::path& archive,
-                                                               bool with_sha256 = true);
+[[nodiscard]] SerializableArtifact release_artifact_for(const std::filesystem::path& archive, bool with_sha256 = true);
 
 }  // namespace tessaryndle::test

@@ -33,7 +33,7 @@ struct UpdateWorld {
     std::filesystem::path archive;        // archive_path, outside the session
     std::filesystem::path records;        // the stand-in application's records
     std::filesystem::path plan_template;  // the plan without the application's pid
-    InstallPlan plan;              // what the template holds (parent_pid 0)
+    InstallPlan plan;                     // what the template holds (parent_pid 0)
 
     // install/versions/1.0.0/tessaryndle-app.exe: the running application.
     [[nodiscard]] std::filesystem::path application() const;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "agent/verification/authenticode.h"
 #include "agent/execute_plan.h"
 #include "agent/installation/install_result.h"
 #include "agent/run.h"
+#include "agent/verification/authenticode.h"
 #include "platform/held_directory.h"
 #include "tests/support/environment.h"
 #include "tests/support/plan_fixture.h"
